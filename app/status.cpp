@@ -1,0 +1,30 @@
+#include "app/status.h"
+
+const char* StatusName(TbtStatus status) {
+  switch (status) {
+    case STATUS_OK: return "STATUS_OK";
+    case ERR_ACPI_DEVICE_MISSING: return "ERR_ACPI_DEVICE_MISSING";
+    case ERR_CONTROLLER_NOT_FOUND: return "ERR_CONTROLLER_NOT_FOUND";
+    case ERR_PROVIDER_FAILED: return "ERR_PROVIDER_FAILED";
+    case ERR_UNKNOWN_DEVICE_ID: return "ERR_UNKNOWN_DEVICE_ID";
+    case ERR_IMAGE_UNUSABLE: return "ERR_IMAGE_UNUSABLE";
+    case ERR_IMAGE_MISMATCH: return "ERR_IMAGE_MISMATCH";
+    case ERR_OUT_OF_MEMORY: return "ERR_OUT_OF_MEMORY";
+    case ERR_UNSUPPORTED_FAMILY: return "ERR_UNSUPPORTED_FAMILY";
+    case ERR_FAMILY_MISMATCH: return "ERR_FAMILY_MISMATCH";
+    case ERR_PORT_CONFIG_MISMATCH: return "ERR_PORT_CONFIG_MISMATCH";
+    case ERR_IMAGE_TOO_NEW: return "ERR_IMAGE_TOO_NEW";
+    case ERR_DOWNGRADE_REFUSED: return "ERR_DOWNGRADE_REFUSED";
+    default: return nullptr;
+  }
+}
+
+StatusText StatusTextFor(TbtStatus status) {
+  switch (status) {
+    case STATUS_OK: return {L"IDS_SUCCESS", false};
+    case ERR_ACPI_DEVICE_MISSING: return {L"IDS_FIND_NO_QMX", false};
+    case ERR_PROVIDER_FAILED: return {L"IDS_FIND_NO_SW", false};
+    case ERR_DOWNGRADE_REFUSED: return {L"IDS_DOWNGRADE", false};
+    default: return {L"IDS_ERROR", true};
+  }
+}

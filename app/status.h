@@ -1,0 +1,32 @@
+// Status codes: the one way every step of an update reports its outcome.
+#pragma once
+
+#include <cstdint>
+
+using TbtStatus = uint32_t;
+
+constexpr TbtStatus STATUS_OK = 0x00000000;
+constexpr TbtStatus ERR_ACPI_DEVICE_MISSING = 0x10430001;
+constexpr TbtStatus ERR_CONTROLLER_NOT_FOUND = 0x10430002;
+constexpr TbtStatus ERR_PROVIDER_FAILED = 0x10430003;
+constexpr TbtStatus ERR_UNKNOWN_DEVICE_ID = 0x10430004;
+constexpr TbtStatus ERR_IMAGE_UNUSABLE = 0x10430005;
+constexpr TbtStatus ERR_IMAGE_MISMATCH = 0x10430006;
+constexpr TbtStatus ERR_OUT_OF_MEMORY = 0x10430007;
+constexpr TbtStatus ERR_UNSUPPORTED_FAMILY = 0x10430008;
+constexpr TbtStatus ERR_FAMILY_MISMATCH = 0x10430009;
+constexpr TbtStatus ERR_PORT_CONFIG_MISMATCH = 0x1043000A;
+constexpr TbtStatus ERR_IMAGE_TOO_NEW = 0x1043000B;
+constexpr TbtStatus ERR_DOWNGRADE_REFUSED = 0x1043000C;
+
+// The symbolic name of one of our own codes, or nullptr for a value that a
+// provider method returned (those are passed through unchanged).
+const char* StatusName(TbtStatus status);
+
+// Key of the Update.ini text that the result line shows for a final status,
+// and whether the code is appended as " (0X%08X)".
+struct StatusText {
+  const wchar_t* key;
+  bool withCode;
+};
+StatusText StatusTextFor(TbtStatus status);
