@@ -14,7 +14,9 @@ bool EqualsIgnoreCase(const wchar_t* a, const wchar_t* b) {
   return *a == *b;
 }
 
-bool IsLetter(wchar_t c, wchar_t upper) { return c == upper || c == upper + (L'a' - L'A'); }
+bool IsLetter(wchar_t c, wchar_t upper) {
+  return c == upper || c == upper + (L'a' - L'A');
+}
 
 // Base-16 conversion with the semantics of a 32-bit `long` wcstol, the same on
 // every platform: leading blanks, sign and "0x" accepted, 0 without digits,

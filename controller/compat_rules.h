@@ -23,11 +23,13 @@ extern const uint32_t g_nCompatRules;
 struct CompatReport {
   NvmLayout controller;
   NvmLayout image;
+  bool controllerProbed = false;  // the layouts above were filled completely
+  bool imageProbed = false;
   uint32_t controllerFirstBits = 0;  // low three bits of the first section byte
   uint32_t imageFirstBits = 0;
-  int32_t failedRow = -1;            // index into g_CompatRules of the refusing row
-  bool chainMissing = false;         // the row failed because one side has no chain
-  uint32_t controllerValue = 0;      // masked values of the refusing row
+  int32_t failedRow = -1;        // index into g_CompatRules of the refusing row
+  bool chainMissing = false;     // the row failed because one side has no chain
+  uint32_t controllerValue = 0;  // masked values of the refusing row
   uint32_t imageValue = 0;
 };
 

@@ -1,8 +1,7 @@
 #include "tools/simprovider/sim_provider.h"
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 
 #include "controller/tbt_provider.h"
 
@@ -11,13 +10,22 @@ SimProvider& TheSimProvider() {
   return provider;
 }
 
-void ResetSimProvider() { TheSimProvider() = SimProvider(); }
+void ResetSimProvider() {
+  TheSimProvider() = SimProvider();
+}
 
 bool SimLoadFile(const std::string& path, std::vector<uint8_t>& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  // C streams: a directory or unreadable file is a plain error, not an exception.
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  std::vector<uint8_t> data;
+  uint8_t chunk[65536];
+  size_t n = 0;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) data.insert(data.end(), chunk, chunk + n);
+  const bool ok = std::ferror(file) == 0;
+  std::fclose(file);
+  if (ok) bytes.swap(data);
+  return ok;
 }
 
 bool TbtConnect() {
@@ -51,6 +59,7 @@ TbtStatus TbtGetCurrentNvmVersion(uint32_t& version) {
 TbtStatus TbtReadFirmware(uint32_t offset, uint32_t length, uint8_t* buffer) {
   SimProvider& p = TheSimProvider();
   ++p.readCalls;
+  p.readOffsets.push_back(offset);
   if (TbtStatus s = Reach(p)) return s;
   if (static_cast<int64_t>(offset) == p.failReadAt) return ERR_PROVIDER_FAILED;
   if (uint64_t{offset} + length > p.nvm.size()) return ERR_PROVIDER_FAILED;

@@ -11,22 +11,23 @@
 
 struct SimProvider {
   // Set-up.
-  std::vector<uint8_t> nvm;            // the controller's NVM dump
-  uint32_t nvmVersion = 0;             // what GetCurrentNvmVersion reports
-  bool connectOk = true;               // TbtConnect succeeds
-  bool controllerListed = true;        // the provider lists an instance
-  bool versionAvailable = true;        // GetCurrentNvmVersion yields NvmVersion
-  TbtStatus versionReturn = STATUS_OK; // ReturnValue of GetCurrentNvmVersion
-  TbtStatus updateReturn = STATUS_OK;  // ReturnValue of UpdateFirmware
-  int64_t failReadAt = -1;             // a ReadFirmware at this word offset fails
+  std::vector<uint8_t> nvm;             // the controller's NVM dump
+  uint32_t nvmVersion = 0;              // what GetCurrentNvmVersion reports
+  bool connectOk = true;                // TbtConnect succeeds
+  bool controllerListed = true;         // the provider lists an instance
+  bool versionAvailable = true;         // GetCurrentNvmVersion yields NvmVersion
+  TbtStatus versionReturn = STATUS_OK;  // ReturnValue of GetCurrentNvmVersion
+  TbtStatus updateReturn = STATUS_OK;   // ReturnValue of UpdateFirmware
+  int64_t failReadAt = -1;              // a ReadFirmware at this word offset fails
 
   // Record.
   bool connected = false;
   uint32_t connectCalls = 0;
   uint32_t versionCalls = 0;
   uint32_t readCalls = 0;
+  std::vector<uint32_t> readOffsets;  // offset of every ReadFirmware call
   uint32_t updateCalls = 0;
-  std::vector<uint8_t> updatedImage;   // the bytes UpdateFirmware received
+  std::vector<uint8_t> updatedImage;  // the bytes UpdateFirmware received
 };
 
 // The one simulated provider of the process; Reset restores defaults.

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Builds both sides and runs every suite: the core on the host (ASan + UBSan),
+# the Windows suites under Wine and Xvfb, the fuzzer for a bounded time, and
+# the end-to-end runs of the real program. Installs what is missing first.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+FUZZ_SECONDS=${FUZZ_SECONDS:-60}
+
+bash scripts/install-deps.sh || exit 1
+
+passed=0 failed=0
+stage() { echo; echo "=== $*"; }
+tally() {  # reads a CTest log and adds its counts
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n1)
+  if [ -z "$line" ]; then failed=$((failed + 1)); return; fi
+  local total bad
+  total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+  bad=$(sed -E 's/.*, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  passed=$((passed + total - bad)); failed=$((failed + bad))
+}
+
+stage "host: configure and build"
+if cmake --preset host >/dev/null && cmake --build --preset host; then
+  stage "host: core tests (ASan + UBSan)"
+  ctest --preset host 2>&1 | tee build/host-tests.log
+  tally build/host-tests.log
+else
+  echo "host build failed"; failed=$((failed + 1))
+fi
+
+stage "win32: configure and build"
+if cmake --preset win32 >/dev/null && cmake --build --preset win32; then
+  stage "win32: Windows suites under Wine"
+  . scripts/wine-env.sh
+  tbt_prefix_ready || tbt_make_prefix
+  xvfb-run -a -s '-screen 0 1920x1080x24' bash -c \
+    'wineserver -p; ctest --preset win32; rc=$?; wineserver -k; exit $rc' 2>&1 | tee build/win32-tests.log
+  tally build/win32-tests.log
+else
+  echo "win32 build failed"; failed=$((failed + 1))
+fi
+
+stage "fuzz: compatibility check, ${FUZZ_SECONDS}s"
+if cmake --preset fuzz >/dev/null && cmake --build --preset fuzz; then
+  corpus=$(mktemp -d)
+  cp tests/fuzz/corpus/* "$corpus/"
+  if ./build/fuzz/bin/fuzz_check -max_total_time="$FUZZ_SECONDS" -max_len=40000 -print_final_stats=1 \
+       -artifact_prefix=build/fuzz/ "$corpus" >build/fuzz.log 2>&1; then
+    grep -E 'stat::number_of_executed_units' build/fuzz.log
+    passed=$((passed + 1))
+  else
+    tail -n 30 build/fuzz.log; echo "fuzzer found a failure (artifact under build/fuzz/)"; failed=$((failed + 1))
+  fi
+  rm -rf "$corpus"
+else
+  echo "fuzz build failed"; failed=$((failed + 1))
+fi
+
+if [ -x scripts/e2e.sh ]; then
+  stage "end-to-end: the real program under Wine"
+  scripts/e2e.sh 2>&1 | tee build/e2e.log
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' build/e2e.log | tail -n1)
+  if [ -n "$line" ]; then
+    passed=$((passed + $(cut -d' ' -f1 <<<"$line"))); failed=$((failed + $(cut -d' ' -f3 <<<"$line")))
+  else
+    failed=$((failed + 1))
+  fi
+fi
+
+echo
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,174 @@
+// nvmcheck: tells a release engineer, before shipping, whether an image will
+// be accepted by a controller whose NVM dump and version are known. It runs
+// the updater's own compatibility check and version policy against a
+// simulated provider that serves the dump.
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/status.h"
+#include "controller/compat_rules.h"
+#include "controller/tbt_provider.h"
+#include "controller/version_policy.h"
+#include "tools/simprovider/sim_provider.h"
+
+namespace {
+
+constexpr int kExitAccepted = 0;
+constexpr int kExitRefused = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "usage: nvmcheck IMAGE --nvm DUMP --nvm-version N [--downgradable]\n"
+    "  IMAGE          firmware image file to check\n"
+    "  --nvm DUMP     the controller's NVM as read through the provider (section at 0)\n"
+    "  --nvm-version N  the controller's current NVM version (decimal or 0x-hex)\n"
+    "  --downgradable   permit an image older than the installed firmware\n";
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "nvmcheck: %s\n%s", message.c_str(), kUsage);
+  return kExitUsage;
+}
+
+bool ParseVersion(const char* text, uint32_t& value) {
+  if (text == nullptr || *text == '\0' || *text == '-' || *text == '+' || *text == ' ') return false;
+  const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  if (hex && text[2] == '\0') return false;
+  errno = 0;
+  char* end = nullptr;
+  unsigned long long v = std::strtoull(text, &end, hex ? 16 : 10);
+  if (errno != 0 || *end != '\0' || v > UINT32_MAX) return false;
+  value = static_cast<uint32_t>(v);
+  return true;
+}
+
+std::string Label(const CompatRule& rule) {
+  std::string text;
+  for (char16_t c : rule.label) {
+    if (c == 0) break;
+    text += c < 0x80 ? static_cast<char>(c) : '?';
+  }
+  return text;
+}
+
+void PrintLayout(const char* side, const NvmLayout& l) {
+  std::printf("%s: version 0x%" PRIX32 ", family %" PRId32 ", port configuration %" PRIu32
+              ", section 0x%" PRIX32,
+              side, l.version, l.family, l.portConfig, l.sectionBase);
+  if (l.hasLinkedBase) std::printf(", linked region 0x%" PRIX32, l.linkedBase);
+  if (l.hasChainBase) std::printf(", chained region 0x%" PRIX32, l.chainBase);
+  std::printf("\n");
+}
+
+void Explain(TbtStatus status, const CompatReport& report, uint32_t imageVersion, uint32_t currentVersion) {
+  switch (status) {
+    case ERR_FAMILY_MISMATCH:
+      std::printf("family differs: controller %" PRId32 ", image %" PRId32 "\n", report.controller.family,
+                  report.image.family);
+      break;
+    case ERR_PORT_CONFIG_MISMATCH:
+      std::printf("port configuration differs: controller %" PRIu32 ", image %" PRIu32 "\n",
+                  report.controller.portConfig, report.image.portConfig);
+      break;
+    case ERR_IMAGE_TOO_NEW:
+      std::printf("first section byte, low three bits: controller %" PRIu32 ", image %" PRIu32 "\n",
+                  report.controllerFirstBits, report.imageFirstBits);
+      break;
+    case ERR_DOWNGRADE_REFUSED:
+      std::printf("image version 0x%" PRIX32 " is older than the installed version 0x%" PRIX32
+                  " (use --downgradable to permit it)\n",
+                  imageVersion, currentVersion);
+      break;
+    default: break;
+  }
+  if (report.failedRow >= 0) {
+    const CompatRule& rule = g_CompatRules[report.failedRow];
+    if (status == ERR_IMAGE_MISMATCH && report.chainMissing) {
+      std::printf("refused by row %d \"%s\": only one side has the chained region\n", report.failedRow + 1,
+                  Label(rule).c_str());
+    } else if (status == ERR_IMAGE_MISMATCH) {
+      std::printf("refused by row %d \"%s\" (mask 0x%02" PRIX32 "): controller 0x%0*" PRIX32
+                  ", image 0x%0*" PRIX32 "\n",
+                  report.failedRow + 1, Label(rule).c_str(), rule.mask & 0xFF,
+                  static_cast<int>(rule.width * 2), report.controllerValue, static_cast<int>(rule.width * 2),
+                  report.imageValue);
+    } else {
+      std::printf("stopped at row %d \"%s\"\n", report.failedRow + 1, Label(rule).c_str());
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* imagePath = nullptr;
+  const char* dumpPath = nullptr;
+  const char* versionText = nullptr;
+  bool downgradable = false;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--nvm" || arg == "--nvm-version") {
+      if (i + 1 >= argc) return UsageError(arg + " needs a value");
+      (arg == "--nvm" ? dumpPath : versionText) = argv[++i];
+    } else if (arg == "--downgradable") {
+      downgradable = true;
+    } else if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stderr);
+      return kExitUsage;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return UsageError("unknown option " + arg);
+    } else if (imagePath == nullptr) {
+      imagePath = argv[i];
+    } else {
+      return UsageError("more than one image given");
+    }
+  }
+  if (imagePath == nullptr) return UsageError("no image given");
+  if (dumpPath == nullptr) return UsageError("--nvm DUMP is required");
+  if (versionText == nullptr) return UsageError("--nvm-version N is required");
+  uint32_t currentVersion = 0;
+  if (!ParseVersion(versionText, currentVersion)) {
+    return UsageError(std::string("not a 32-bit version: ") + versionText);
+  }
+
+  std::vector<uint8_t> image;
+  if (!SimLoadFile(imagePath, image)) {
+    std::fprintf(stderr, "nvmcheck: cannot read image %s: %s\n", imagePath, std::strerror(errno));
+    return kExitUsage;
+  }
+  if (image.size() > UINT32_MAX) {
+    std::fprintf(stderr, "nvmcheck: image %s is larger than 4 GiB\n", imagePath);
+    return kExitUsage;
+  }
+  SimProvider& provider = TheSimProvider();
+  if (!SimLoadFile(dumpPath, provider.nvm)) {
+    std::fprintf(stderr, "nvmcheck: cannot read NVM dump %s: %s\n", dumpPath, std::strerror(errno));
+    return kExitUsage;
+  }
+  provider.nvmVersion = currentVersion;
+
+  // The updater's steps: connect, check, then the version policy.
+  TbtConnect();
+  CompatReport report;
+  uint32_t imageVersion = 0;
+  TbtStatus status =
+      CheckImageCompatibility(image.data(), static_cast<uint32_t>(image.size()), imageVersion, &report);
+  if (status == STATUS_OK) status = ApplyVersionPolicy(imageVersion, currentVersion, downgradable ? 1 : 0);
+
+  const char* name = StatusName(status);
+  std::printf("0x%08" PRIX32 " %s\n", status, name ? name : "PROVIDER_ERROR");
+  std::printf("provider reads: %" PRIu32 "\n", provider.readCalls);
+  if (report.controllerProbed) PrintLayout("controller", report.controller);
+  if (report.imageProbed) PrintLayout("image", report.image);
+  Explain(status, report, imageVersion, currentVersion);
+  if (status == STATUS_OK) {
+    std::printf("accepted: image version 0x%" PRIX32 ", installed version 0x%" PRIX32 "\n", imageVersion,
+                currentVersion);
+  }
+  return status == STATUS_OK ? kExitAccepted : kExitRefused;
+}
