@@ -36,7 +36,7 @@ if cmake --preset win32 >/dev/null && cmake --build --preset win32; then
   . scripts/wine-env.sh
   tbt_prefix_ready || tbt_make_prefix
   xvfb-run -a -s '-screen 0 1920x1080x24' bash -c \
-    'wineserver -p; ctest --preset win32; rc=$?; wineserver -k; exit $rc' 2>&1 | tee build/win32-tests.log
+    '. scripts/wine-env.sh; tbt_start_wineserver; ctest --preset win32; rc=$?; wineserver -k; exit $rc' 2>&1 | tee build/win32-tests.log
   tally build/win32-tests.log
 else
   echo "win32 build failed"; failed=$((failed + 1))

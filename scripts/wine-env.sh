@@ -14,9 +14,9 @@ tbt_make_prefix() {
     flock 9
     if ! tbt_prefix_ready; then
       rm -rf "$WINEPREFIX"
-      wineboot -i >/dev/null 2>&1
+      wineboot -i </dev/null >/dev/null 2>&1
       wineserver -w
-      wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+      wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
       # GDI+ finds only the prefix's fonts: give it a sans-serif family and CJK glyphs.
       fonts="$WINEPREFIX/drive_c/windows/Fonts"
       mkdir -p "$fonts"
@@ -27,4 +27,12 @@ tbt_make_prefix() {
       touch "$WINEPREFIX/.tbt-ready"
     fi
   ) 9>"$WINEPREFIX.lock"
+}
+
+# Starts a persistent server and Wine's own services with their output on
+# /dev/null: services started by a test would inherit the test's pipes and
+# keep CTest waiting for ever.
+tbt_start_wineserver() {
+  wineserver -p
+  wine cmd /c exit </dev/null >/dev/null 2>&1
 }
