@@ -1,0 +1,272 @@
+#include "controller/tbt_wmi.h"
+
+#include <windows.h>
+#include <oleauto.h>
+#include <wbemcli.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+
+namespace {
+
+// Process-wide client state, touched on the worker thread only. The
+// connection is made once and kept; the instance path is found once.
+IWbemServices* g_pServices = nullptr;
+std::wstring g_strInstancePath;
+
+constexpr wchar_t kNamespace[] = L"ROOT\\Intel\\Thunderbolt";
+constexpr wchar_t kClassName[] = L"SdkTbtController";
+
+// Every interface obtained for one provider call is released when it ends.
+template <class T>
+using ComRef = Microsoft::WRL::ComPtr<T>;
+
+class Bstr {
+ public:
+  explicit Bstr(std::wstring_view text)
+      : m_bstr(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  ~Bstr() { SysFreeString(m_bstr); }
+  BSTR Get() const { return m_bstr; }
+
+ private:
+  BSTR m_bstr;
+};
+
+// A VARIANT that is cleared (and whatever it holds freed) when it goes away.
+struct Variant {
+  VARIANT v;
+  Variant() { VariantInit(&v); }
+  Variant(const Variant&) = delete;
+  Variant& operator=(const Variant&) = delete;
+  ~Variant() { VariantClear(&v); }
+};
+
+// A property's value as a 32-bit number. Any integer variant counts (WMI hands
+// uint32 properties over as VT_I4); an empty, null or non-numeric value is no value.
+bool GetUint32(IWbemClassObject* pObject, const wchar_t* name, uint32_t& value) {
+  Variant var;
+  if (FAILED(pObject->Get(name, 0, &var.v, nullptr, nullptr))) return false;
+  switch (V_VT(&var.v)) {
+    case VT_I1: value = static_cast<uint32_t>(static_cast<int32_t>(V_I1(&var.v))); return true;
+    case VT_UI1: value = V_UI1(&var.v); return true;
+    case VT_I2: value = static_cast<uint32_t>(static_cast<int32_t>(V_I2(&var.v))); return true;
+    case VT_UI2: value = V_UI2(&var.v); return true;
+    case VT_I4: value = static_cast<uint32_t>(V_I4(&var.v)); return true;
+    case VT_UI4: value = V_UI4(&var.v); return true;
+    case VT_INT: value = static_cast<uint32_t>(V_INT(&var.v)); return true;
+    case VT_UINT: value = V_UINT(&var.v); return true;
+    case VT_I8: value = static_cast<uint32_t>(V_I8(&var.v)); return true;
+    case VT_UI8: value = static_cast<uint32_t>(V_UI8(&var.v)); return true;
+    default: return false;
+  }
+}
+
+// Stores one in-parameter with the type that the method's signature gives it.
+// The provider reports a missing parameter itself, so the outcome is not used.
+void PutParameter(IWbemClassObject* pInParams, const wchar_t* name, VARIANT& value) {
+  pInParams->Put(name, 0, &value, 0);
+  VariantClear(&value);
+}
+
+// The steps every method call shares: find the controller, fetch the class
+// and the method's in-signature, fill a fresh in-parameter object, execute
+// synchronously and take ReturnValue as the status. `putInParams` may refuse
+// the call with a status of its own; `readOutParams` sees the out-parameters
+// whatever ReturnValue was. Every interface is released on every path.
+template <class PutInParams, class ReadOutParams>
+TbtStatus CallMethod(const wchar_t* method, bool hasInParams, PutInParams putInParams,
+                     ReadOutParams readOutParams) {
+  if (!g_pServices) return ERR_PROVIDER_FAILED;
+  if (g_strInstancePath.empty() && !TbtFindController()) return ERR_CONTROLLER_NOT_FOUND;
+
+  Bstr className(kClassName);
+  ComRef<IWbemClassObject> pClass;
+  if (!className.Get() ||
+      FAILED(g_pServices->GetObject(className.Get(), 0, nullptr, pClass.GetAddressOf(), nullptr)) ||
+      !pClass) {
+    return ERR_PROVIDER_FAILED;
+  }
+
+  // The out-signature is never asked for; without in-parameters neither is.
+  ComRef<IWbemClassObject> pInSignature;
+  if (FAILED(pClass->GetMethod(method, 0, hasInParams ? pInSignature.GetAddressOf() : nullptr, nullptr)))
+    return ERR_PROVIDER_FAILED;
+
+  ComRef<IWbemClassObject> pInParams;
+  if (hasInParams) {
+    if (!pInSignature || FAILED(pInSignature->SpawnInstance(0, pInParams.GetAddressOf())) || !pInParams)
+      return ERR_PROVIDER_FAILED;
+    if (TbtStatus refused = putInParams(pInParams.Get())) return refused;
+  }
+
+  Bstr path(g_strInstancePath);
+  Bstr methodName(method);
+  if (!path.Get() || !methodName.Get()) return ERR_PROVIDER_FAILED;
+  ComRef<IWbemClassObject> pOutParams;
+  const HRESULT hr = g_pServices->ExecMethod(path.Get(), methodName.Get(), 0, nullptr, pInParams.Get(),
+                                             pOutParams.GetAddressOf(), nullptr);
+  if (FAILED(hr) || !pOutParams) return ERR_PROVIDER_FAILED;
+
+  TbtStatus status = ERR_PROVIDER_FAILED;
+  uint32_t returnValue = 0;
+  if (GetUint32(pOutParams.Get(), L"ReturnValue", returnValue)) status = returnValue;
+  readOutParams(pOutParams.Get(), status);
+  return status;
+}
+
+TbtStatus NoInParams(IWbemClassObject*) {
+  return STATUS_OK;
+}
+
+}  // namespace
+
+std::wstring EscapeBackslashes(std::wstring_view source) {
+  std::wstring escaped;
+  escaped.reserve(source.size() + static_cast<size_t>(std::count(source.begin(), source.end(), L'\\')));
+  for (wchar_t c : source) {
+    escaped += c;
+    if (c == L'\\') escaped += L'\\';
+  }
+  return escaped;
+}
+
+void TbtConnectWithServices(IWbemServices* pServices) {
+  if (pServices) pServices->AddRef();
+  if (g_pServices) g_pServices->Release();
+  g_pServices = pServices;
+  g_strInstancePath.clear();
+}
+
+bool TbtConnect() {
+  if (g_pServices) return true;  // one connection per process
+
+  IWbemLocator* pLocator = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                              reinterpret_cast<void**>(&pLocator))) ||
+      !pLocator) {
+    return false;
+  }
+  Bstr ns(kNamespace);
+  IWbemServices* pServices = nullptr;
+  const HRESULT hr =
+      ns.Get() ? pLocator->ConnectServer(ns.Get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, &pServices)
+               : E_OUTOFMEMORY;
+  pLocator->Release();
+  if (FAILED(hr) || !pServices) {
+    if (pServices) pServices->Release();
+    return false;
+  }
+  g_pServices = pServices;
+  return true;
+}
+
+bool TbtFindController() {
+  if (!g_pServices) return false;
+  if (!g_strInstancePath.empty()) return true;  // found once, kept for the process
+
+  Bstr language(L"WQL");
+  Bstr query(L"select * from SdkTbtController");
+  if (!language.Get() || !query.Get()) return false;
+  ComRef<IEnumWbemClassObject> pEnum;
+  if (FAILED(g_pServices->ExecQuery(language.Get(), query.Get(),
+                                    WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY, nullptr,
+                                    pEnum.GetAddressOf())) ||
+      !pEnum) {
+    return false;
+  }
+
+  // The first instance only; later ones are never looked at.
+  ComRef<IWbemClassObject> pInstance;
+  ULONG returned = 0;
+  if (FAILED(pEnum->Next(WBEM_INFINITE, 1, pInstance.GetAddressOf(), &returned)) || returned != 1 ||
+      !pInstance)
+    return false;
+
+  Variant id;
+  if (FAILED(pInstance->Get(L"ControllerId", 0, &id.v, nullptr, nullptr)) || V_VT(&id.v) != VT_BSTR ||
+      !V_BSTR(&id.v)) {
+    return false;
+  }
+  // The whole id, however long, stands between the quotes.
+  std::wstring path = L"SdkTbtController.ControllerId=\"";
+  path.append(V_BSTR(&id.v), SysStringLen(V_BSTR(&id.v)));
+  path += L'"';
+  g_strInstancePath = EscapeBackslashes(path);
+  return !g_strInstancePath.empty();
+}
+
+TbtStatus TbtGetCurrentNvmVersion(uint32_t& version) {
+  return CallMethod(L"GetCurrentNvmVersion", false, NoInParams,
+                    [&](IWbemClassObject* pOut, TbtStatus& status) {
+                      uint32_t value = 0;
+                      if (GetUint32(pOut, L"NvmVersion", value)) {
+                        version = value;
+                      } else if (status == STATUS_OK) {
+                        // Success without a version leaves nothing to compare the image with.
+                        status = ERR_PROVIDER_FAILED;
+                      }
+                    });
+}
+
+TbtStatus TbtReadFirmware(uint32_t offset, uint32_t length, uint8_t* buffer) {
+  if (!buffer && length > 0) return ERR_PROVIDER_FAILED;
+  auto putInParams = [&](IWbemClassObject* pIn) -> TbtStatus {
+    VARIANT value;
+    VariantInit(&value);
+    V_VT(&value) = VT_I4;
+    V_I4(&value) = static_cast<LONG>(offset);
+    PutParameter(pIn, L"offset", value);
+    V_VT(&value) = VT_I4;
+    V_I4(&value) = static_cast<LONG>(length);
+    PutParameter(pIn, L"length", value);
+    return STATUS_OK;
+  };
+  auto readOutParams = [&](IWbemClassObject* pOut, TbtStatus&) {
+    Variant data;
+    if (FAILED(pOut->Get(L"data", 0, &data.v, nullptr, nullptr)) || V_VT(&data.v) != (VT_ARRAY | VT_UI1))
+      return;
+    SAFEARRAY* psa = V_ARRAY(&data.v);
+    LONG upper = -1;
+    if (!psa || SafeArrayGetDim(psa) != 1 || FAILED(SafeArrayGetUBound(psa, 1, &upper)) || upper < 0) return;
+    // Elements that cannot be fetched leave their byte as it was; none exist
+    // past the upper bound, so the copy ends there.
+    const uint32_t end = std::min<uint64_t>(length, static_cast<uint64_t>(upper) + 1);
+    for (uint32_t i = 0; i < end; ++i) {
+      LONG index = static_cast<LONG>(i);
+      uint8_t byte = 0;
+      if (SUCCEEDED(SafeArrayGetElement(psa, &index, &byte))) buffer[i] = byte;
+    }
+  };
+  return CallMethod(L"ReadFirmware", true, putInParams, readOutParams);
+}
+
+TbtStatus TbtUpdateFirmware(const uint8_t* image, int32_t size) {
+  if (!image && size > 0) return ERR_IMAGE_UNUSABLE;
+  auto putInParams = [&](IWbemClassObject* pIn) -> TbtStatus {
+    VARIANT value;
+    VariantInit(&value);
+    V_VT(&value) = VT_I4;
+    V_I4(&value) = size;
+    PutParameter(pIn, L"BufferSize", value);
+
+    const LONG count = size > 0 ? size : 0;
+    SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count));
+    // Never ask the provider to write firmware without the image's bytes.
+    if (!psa) return ERR_OUT_OF_MEMORY;
+    for (LONG i = 0; i < count; ++i) {
+      uint8_t byte = image[i];
+      if (FAILED(SafeArrayPutElement(psa, &i, &byte))) {
+        SafeArrayDestroy(psa);
+        return ERR_OUT_OF_MEMORY;
+      }
+    }
+    // From here the variant owns the array; clearing it destroys it once.
+    V_VT(&value) = VT_ARRAY | VT_UI1;
+    V_ARRAY(&value) = psa;
+    PutParameter(pIn, L"Buffer", value);
+    return STATUS_OK;
+  };
+  return CallMethod(L"UpdateFirmware", true, putInParams, [](IWbemClassObject*, TbtStatus&) {});
+}

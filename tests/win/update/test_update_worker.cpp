@@ -1,0 +1,488 @@
+// The update worker, run for real: a copy of this executable in a sandbox
+// folder with a real data folder beside it, the worker on its own thread, the
+// simulated provider, and recording stand-ins for the device switch, the
+// service start and the two waits.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/status.h"
+#include "tests/win/update/worker_scenario.h"
+#include "tools/bench/family_images.h"
+
+namespace {
+
+constexpr uint32_t kProviderCode = 0x80041001;
+
+std::wstring ExecutablePath() {
+  std::wstring path(32768, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size())));
+  return path;
+}
+
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW found;
+  HANDLE hFind = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (hFind != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = path + L"\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(hFind, &found));
+    FindClose(hFind);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+// A folder of its own holding a copy of this executable; removed afterwards.
+class Sandbox {
+ public:
+  // `depth`: make the folder path at least this many characters long.
+  explicit Sandbox(size_t depth = 0) {
+    static int s_count = 0;
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    m_root = std::wstring(temp) + L"ctl-worker-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+             std::to_wstring(++s_count);
+    CreateDirectoryW(m_root.c_str(), nullptr);
+    m_dir = m_root;
+    while (m_dir.size() < depth) {
+      m_dir += L"\\" + std::wstring(120, L'd');
+      CreateDirectoryW(m_dir.c_str(), nullptr);
+    }
+    m_exe = m_dir + L"\\worker_child.exe";
+    m_ready = CopyFileW(ExecutablePath().c_str(), m_exe.c_str(), FALSE) != FALSE;
+  }
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+  ~Sandbox() { RemoveTree(m_root); }
+
+  bool ready() const { return m_ready; }
+  const std::wstring& dir() const { return m_dir; }
+  std::wstring data() const { return m_dir + L"\\data"; }
+
+  void MakeData() const { CreateDirectoryW(data().c_str(), nullptr); }
+  void MakeDataDir(const std::wstring& name) const {
+    MakeData();
+    CreateDirectoryW((data() + L"\\" + name).c_str(), nullptr);
+  }
+  void WriteData(const std::wstring& name, const std::vector<uint8_t>& bytes) const {
+    MakeData();
+    HANDLE h =
+        CreateFileW((data() + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    if (!bytes.empty()) WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+  }
+  // A file of `size` bytes that takes no room: its length is set, nothing written.
+  void WriteSparseData(const std::wstring& name, int64_t size) const {
+    MakeData();
+    HANDLE h =
+        CreateFileW((data() + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    EXPECT_TRUE(SetFilePointerEx(h, end, nullptr, FILE_BEGIN));
+    EXPECT_TRUE(SetEndOfFile(h));
+    CloseHandle(h);
+  }
+  // Names in the order the system lists data\*.bin.
+  std::vector<std::wstring> Listed() const {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE hFind = FindFirstFileW((data() + L"\\*.bin").c_str(), &found);
+    if (hFind == INVALID_HANDLE_VALUE) return names;
+    do {
+      if (wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L"..")) names.push_back(found.cFileName);
+    } while (FindNextFileW(hFind, &found));
+    FindClose(hFind);
+    return names;
+  }
+
+  ScenarioOutcome Run(const ScenarioSetup& setup) const {
+    ScenarioOutcome outcome;
+    WriteScenario(m_dir, setup);
+    if (!Start()) return outcome;
+    ReadOutcome(m_dir, outcome);
+    return outcome;
+  }
+
+ private:
+  // A path beyond MAX_PATH cannot be started through CreateProcessW under
+  // Wine; the loader started from a Unix shell takes it.
+  bool Start() const {
+    std::wstring command;
+    std::wstring application;
+    if (m_exe.size() < MAX_PATH) {
+      application = m_exe;
+      command = L"\"" + m_exe + L"\" --scenario";
+    } else {
+      using ToUnix = char*(CDECL*)(LPCWSTR);
+      auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+          GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+      if (!toUnix) return false;
+      char* unixPath = toUnix(m_exe.c_str());
+      if (!unixPath) return false;
+      const std::string path(unixPath);
+      HeapFree(GetProcessHeap(), 0, unixPath);
+      command =
+          L"Z:\\bin\\sh -c \"exec /usr/bin/wine $0 --scenario\" " + std::wstring(path.begin(), path.end());
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), &command[0], nullptr, nullptr,
+                        FALSE, 0, nullptr, nullptr, &startup, &process)) {
+      return false;
+    }
+    bool ended = false;
+    if (application.empty()) {
+      // A Unix process's handle cannot be waited on: watch for its outcome.
+      for (int waited = 0; waited < 120000 && !ended; waited += 50) {
+        ended = GetFileAttributesW((m_dir + L"\\outcome.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (!ended) Sleep(50);
+      }
+    } else {
+      ended = WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return ended;
+  }
+
+  std::wstring m_root, m_dir, m_exe;
+  bool m_ready = false;
+};
+
+ScenarioSetup SetupFor(const FamilyPair& pair, uint32_t controllerVersion) {
+  ScenarioSetup setup;
+  setup.nvm = pair.controller;
+  setup.nvmVersion = controllerVersion;
+  return setup;
+}
+
+std::vector<std::string> EventNames(const ScenarioOutcome& outcome) {
+  std::vector<std::string> names;
+  for (const auto& e : outcome.events) names.push_back(e.what);
+  return names;
+}
+
+// Every run: device on, service start, first wait before any provider call;
+// second wait, then device off, at the end; both waits 10,000 ms; all inside
+// the worker's COM apartment.
+void ExpectFrameAroundTheWork(const ScenarioOutcome& outcome) {
+  ASSERT_TRUE(outcome.ran) << "the worker's process gave no outcome";
+  EXPECT_EQ(outcome.threadExitCode, 0u);
+  const std::vector<std::string> names = EventNames(outcome);
+  ASSERT_GE(names.size(), 5u);
+  EXPECT_EQ(names[0], "acpi 0x00060057 1");
+  EXPECT_EQ(names[1], "service ThunderboltService");
+  EXPECT_EQ(names[2], "sleep 10000");
+  EXPECT_EQ(names[names.size() - 2], "sleep 10000");
+  EXPECT_EQ(names.back(), "acpi 0x00060057 0");
+  EXPECT_EQ(std::count(names.begin(), names.end(), "sleep 10000"), 2);
+  EXPECT_EQ(
+      std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.rfind("acpi", 0) == 0; }),
+      2);
+  // Nothing reached the provider before the first wait ended.
+  const WorkerEvent& firstWait = outcome.events[2];
+  EXPECT_EQ(firstWait.connects + firstWait.versions + firstWait.reads + firstWait.updates, 0u);
+  // The second wait comes after the last provider call.
+  const WorkerEvent& secondWait = outcome.events[names.size() - 2];
+  EXPECT_EQ(secondWait.connects, outcome.connectCalls);
+  EXPECT_EQ(secondWait.versions, outcome.versionCalls);
+  EXPECT_EQ(secondWait.reads, outcome.readCalls);
+  EXPECT_EQ(secondWait.updates, outcome.updateCalls);
+  for (const auto& e : outcome.events) EXPECT_TRUE(e.comReady) << e.what << " ran outside a COM apartment";
+}
+
+class UpdateWorkerTest : public ::testing::Test {};
+
+TEST_F(UpdateWorkerTest, SuccessWritesExactlyTheImageHeldOpenExclusively) {
+  Sandbox sandbox;
+  ASSERT_TRUE(sandbox.ready());
+  const FamilyPair pair = BuildFamilyPair(5, 0x21);
+  sandbox.WriteData(L"fw.bin", pair.image);
+  const ScenarioOutcome outcome = sandbox.Run(SetupFor(pair, 0x20));
+
+  ExpectFrameAroundTheWork(outcome);
+  EXPECT_EQ(outcome.status, STATUS_OK);
+  EXPECT_EQ(outcome.updateCalls, 1u);
+  EXPECT_EQ(outcome.written, pair.image);
+  EXPECT_EQ(EventNames(outcome),
+            (std::vector<std::string>{"acpi 0x00060057 1", "service ThunderboltService", "sleep 10000",
+                                      "open", "close", "sleep 10000", "acpi 0x00060057 0"}));
+  // Opened after the version was read, closed only after the provider had it.
+  EXPECT_EQ(outcome.events[3].connects, 1u);
+  EXPECT_GE(outcome.events[3].versions, 1u);
+  EXPECT_EQ(outcome.events[3].updates, 0u);
+  EXPECT_EQ(outcome.events[4].updates, 1u);
+
+  ASSERT_EQ(outcome.opens.size(), 1u);
+  const auto& open = outcome.opens[0];
+  EXPECT_EQ(open.path, sandbox.data() + L"\\fw.bin");
+  EXPECT_EQ(open.access, static_cast<DWORD>(GENERIC_READ));
+  EXPECT_EQ(open.share, 0u);
+  EXPECT_EQ(open.disposition, static_cast<DWORD>(OPEN_EXISTING));
+  EXPECT_EQ(open.attributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+}
+
+TEST_F(UpdateWorkerTest, EveryFamilyIsCheckedAndWritten) {
+  for (int family = 1; family <= 5; ++family) {
+    SCOPED_TRACE(family);
+    Sandbox sandbox;
+    const FamilyPair pair = BuildFamilyPair(family, 0x30, static_cast<uint16_t>(0x1000 * family));
+    sandbox.WriteData(L"image.bin", pair.image);
+    const ScenarioOutcome outcome = sandbox.Run(SetupFor(pair, 0x30));
+    ExpectFrameAroundTheWork(outcome);
+    EXPECT_EQ(outcome.status, STATUS_OK);
+    EXPECT_EQ(outcome.written, pair.image);
+    EXPECT_GT(outcome.readCalls, 0u);
+  }
+}
+
+TEST_F(UpdateWorkerTest, VersionPolicy) {
+  const struct {
+    const char* what;
+    uint8_t imageVersion;
+    uint32_t controllerVersion;
+    int32_t downgradable;
+    TbtStatus expected;
+  } cases[] = {
+      {"newer", 0x22, 0x21, 0, STATUS_OK},
+      {"equal is written again", 0x21, 0x21, 0, STATUS_OK},
+      {"older refused", 0x20, 0x21, 0, ERR_DOWNGRADE_REFUSED},
+      {"older with /downgradable", 0x20, 0x21, 1, STATUS_OK},
+      {"controller version above any image byte", 0xFF, 0x100, 0, ERR_DOWNGRADE_REFUSED},
+      {"downgradable is any non-zero value", 0x01, 0x100, -1, STATUS_OK},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox sandbox;
+    const FamilyPair pair = BuildFamilyPair(3, c.imageVersion);
+    sandbox.WriteData(L"fw.bin", pair.image);
+    ScenarioSetup setup = SetupFor(pair, c.controllerVersion);
+    setup.downgradable = c.downgradable;
+    const ScenarioOutcome outcome = sandbox.Run(setup);
+    ExpectFrameAroundTheWork(outcome);
+    EXPECT_EQ(outcome.status, c.expected);
+    if (c.expected == STATUS_OK) {
+      EXPECT_EQ(outcome.written, pair.image);
+    } else {
+      EXPECT_EQ(outcome.updateCalls, 0u);
+    }
+  }
+}
+
+TEST_F(UpdateWorkerTest, ProviderFailuresEndBeforeTheImageIsTouched) {
+  const struct {
+    const char* what;
+    void (*setUp)(ScenarioSetup&);
+    TbtStatus expected;
+    uint32_t versionCalls;
+  } cases[] = {
+      {"provider unreachable", [](ScenarioSetup& s) { s.connectOk = false; }, ERR_PROVIDER_FAILED, 0},
+      {"no controller listed", [](ScenarioSetup& s) { s.controllerListed = false; }, ERR_CONTROLLER_NOT_FOUND,
+       1},
+      {"version call fails with the provider's code",
+       [](ScenarioSetup& s) { s.versionReturn = kProviderCode; }, kProviderCode, 1},
+      {"success without a version", [](ScenarioSetup& s) { s.versionAvailable = false; }, ERR_PROVIDER_FAILED,
+       1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox sandbox;
+    const FamilyPair pair = BuildFamilyPair(4, 0x40);
+    sandbox.WriteData(L"fw.bin", pair.image);
+    ScenarioSetup setup = SetupFor(pair, 0x30);
+    c.setUp(setup);
+    const ScenarioOutcome outcome = sandbox.Run(setup);
+    ExpectFrameAroundTheWork(outcome);
+    EXPECT_EQ(outcome.status, c.expected);
+    EXPECT_EQ(outcome.connectCalls, 1u);
+    EXPECT_EQ(outcome.versionCalls, c.versionCalls);
+    EXPECT_EQ(outcome.readCalls, 0u);
+    EXPECT_EQ(outcome.updateCalls, 0u);
+    EXPECT_TRUE(outcome.opens.empty()) << "the image file was opened";
+    EXPECT_EQ(EventNames(outcome).size(), 5u);
+  }
+}
+
+TEST_F(UpdateWorkerTest, AnImageThatCannotBeUsedIsRefusedAfterTheVersionWasRead) {
+  const FamilyPair pair = BuildFamilyPair(2, 0x40);
+  const struct {
+    const char* what;
+    void (*prepare)(const Sandbox&, const FamilyPair&);
+    size_t opens;
+  } cases[] = {
+      {"no data folder", [](const Sandbox&, const FamilyPair&) {}, 0},
+      {"no *.bin in the folder",
+       [](const Sandbox& s, const FamilyPair& p) {
+         s.WriteData(L"Update.ini", {'[', ']'});
+         s.WriteData(L"fw.bin.txt", p.image);
+       },
+       0},
+      {"a directory matches", [](const Sandbox& s, const FamilyPair&) { s.MakeDataDir(L"fw.bin"); }, 1},
+      {"empty file", [](const Sandbox& s, const FamilyPair&) { s.WriteData(L"fw.bin", {}); }, 1},
+      {"too short for its section",
+       [](const Sandbox& s, const FamilyPair& p) {
+         s.WriteData(L"fw.bin", std::vector<uint8_t>(p.image.begin(), p.image.begin() + 0x4100));
+       },
+       1},
+      {"both header words 0",
+       [](const Sandbox& s, const FamilyPair& p) {
+         std::vector<uint8_t> image = p.image;
+         image[0] = image[1] = image[0x1000] = image[0x1001] = 0;
+         s.WriteData(L"fw.bin", image);
+       },
+       1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox sandbox;
+    c.prepare(sandbox, pair);
+    const ScenarioOutcome outcome = sandbox.Run(SetupFor(pair, 0x30));
+    ExpectFrameAroundTheWork(outcome);
+    EXPECT_EQ(outcome.status, ERR_IMAGE_UNUSABLE);
+    EXPECT_GE(outcome.versionCalls, 1u);
+    EXPECT_EQ(outcome.updateCalls, 0u);
+    EXPECT_EQ(outcome.opens.size(), c.opens);
+  }
+}
+
+TEST_F(UpdateWorkerTest, AnImageHeldOpenByAnotherProgramIsUnusable) {
+  Sandbox sandbox;
+  const FamilyPair pair = BuildFamilyPair(5, 0x40);
+  sandbox.WriteData(L"fw.bin", pair.image);
+  // Another program reads it and lets others read too; the worker wants it alone.
+  HANDLE hOther = CreateFileW((sandbox.data() + L"\\fw.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(hOther, INVALID_HANDLE_VALUE);
+  const ScenarioOutcome outcome = sandbox.Run(SetupFor(pair, 0x30));
+  CloseHandle(hOther);
+  ExpectFrameAroundTheWork(outcome);
+  EXPECT_EQ(outcome.status, ERR_IMAGE_UNUSABLE);
+  ASSERT_EQ(outcome.opens.size(), 1u);
+  EXPECT_FALSE(outcome.opens[0].succeeded);
+  EXPECT_EQ(outcome.updateCalls, 0u);
+}
+
+TEST_F(UpdateWorkerTest, ImagesTooLargeForABlockAreOutOfMemory) {
+  const struct {
+    const char* what;
+    int64_t size;
+  } cases[] = {
+      {"2 GB: no 32-bit block of that size", 0x7FFFFFF0},
+      {"4 GB and 16 bytes: not cut to 16 bytes", (int64_t{1} << 32) + 16},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox sandbox;
+    const FamilyPair pair = BuildFamilyPair(5, 0x40);
+    sandbox.WriteSparseData(L"fw.bin", c.size);
+    const ScenarioOutcome outcome = sandbox.Run(SetupFor(pair, 0x30));
+    ExpectFrameAroundTheWork(outcome);
+    EXPECT_EQ(outcome.status, ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(outcome.readCalls, 0u);  // never reached the check
+    EXPECT_EQ(outcome.updateCalls, 0u);
+    EXPECT_EQ(EventNames(outcome)[4], "close");  // the file is closed on this path too
+  }
+}
+
+TEST_F(UpdateWorkerTest, CheckAndUpdateStatusesArePassedOn) {
+  const struct {
+    const char* what;
+    void (*change)(FamilyPair&, ScenarioSetup&);
+    TbtStatus expected;
+    uint32_t updateCalls;
+  } cases[] = {
+      {"image of another family",
+       [](FamilyPair& p, ScenarioSetup&) { p.image = BuildFamilyPair(3, 0x40).image; }, ERR_FAMILY_MISMATCH,
+       0},
+      {"PCIe settings differ", [](FamilyPair& p, ScenarioSetup&) { p.image[0x4000 + 0x13] ^= 0x80; },
+       ERR_IMAGE_MISMATCH, 0},
+      {"controller of family 0",
+       [](FamilyPair& p, ScenarioSetup& s) {
+         s.nvm[5] = 0x67, s.nvm[6] = 0x15;
+         (void)p;
+       },
+       ERR_UNSUPPORTED_FAMILY, 0},
+      {"update refused by the provider",
+       [](FamilyPair&, ScenarioSetup& s) { s.updateReturn = kProviderCode; }, kProviderCode, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox sandbox;
+    FamilyPair pair = BuildFamilyPair(5, 0x40);
+    ScenarioSetup setup = SetupFor(pair, 0x30);
+    c.change(pair, setup);
+    sandbox.WriteData(L"fw.bin", pair.image);
+    const ScenarioOutcome outcome = sandbox.Run(setup);
+    ExpectFrameAroundTheWork(outcome);
+    EXPECT_EQ(outcome.status, c.expected);
+    EXPECT_EQ(outcome.updateCalls, c.updateCalls);
+  }
+}
+
+TEST_F(UpdateWorkerTest, OnlyTheFirstListedEntryIsUsed) {
+  const FamilyPair first = BuildFamilyPair(1, 0x40, 0x4000, 1);
+  const FamilyPair second = BuildFamilyPair(1, 0x40, 0x4000, 2);
+  ASSERT_NE(first.image, second.image);
+  {
+    Sandbox sandbox;
+    sandbox.WriteData(L"a.bin", first.image);
+    sandbox.WriteData(L"b.bin", second.image);
+    const std::vector<std::wstring> listed = sandbox.Listed();
+    ASSERT_EQ(listed.size(), 2u);
+    const ScenarioOutcome outcome = sandbox.Run(SetupFor(first, 0x40));
+    ExpectFrameAroundTheWork(outcome);
+    EXPECT_EQ(outcome.status, STATUS_OK);
+    EXPECT_EQ(outcome.written, listed[0] == L"a.bin" ? first.image : second.image);
+    ASSERT_EQ(outcome.opens.size(), 1u);
+    EXPECT_EQ(outcome.opens[0].path, sandbox.data() + L"\\" + listed[0]);
+  }
+  {
+    // A directory is taken like a file when it is listed first.
+    Sandbox sandbox;
+    sandbox.MakeDataDir(L"a.bin");
+    sandbox.WriteData(L"b.bin", first.image);
+    const std::vector<std::wstring> listed = sandbox.Listed();
+    ASSERT_EQ(listed.size(), 2u);
+    const ScenarioOutcome outcome = sandbox.Run(SetupFor(first, 0x40));
+    ExpectFrameAroundTheWork(outcome);
+    EXPECT_EQ(outcome.status, listed[0] == L"a.bin" ? ERR_IMAGE_UNUSABLE : STATUS_OK);
+    ASSERT_EQ(outcome.opens.size(), 1u);
+    EXPECT_EQ(outcome.opens[0].path, sandbox.data() + L"\\" + listed[0]);
+  }
+}
+
+TEST_F(UpdateWorkerTest, RunsFromAFolderDeeperThanAThousandCharacters) {
+  Sandbox sandbox(1100);
+  ASSERT_TRUE(sandbox.ready());
+  ASSERT_GT(sandbox.dir().size(), 1024u);
+  const FamilyPair pair = BuildFamilyPair(5, 0x41);
+  sandbox.WriteData(L"fw.bin", pair.image);
+  const ScenarioOutcome outcome = sandbox.Run(SetupFor(pair, 0x40));
+  ExpectFrameAroundTheWork(outcome);
+  EXPECT_EQ(outcome.status, STATUS_OK);
+  EXPECT_EQ(outcome.written, pair.image);
+  // The whole path reaches the system, in the form that lifts MAX_PATH.
+  ASSERT_EQ(outcome.opens.size(), 1u);
+  EXPECT_EQ(outcome.opens[0].path, L"\\\\?\\" + sandbox.data() + L"\\fw.bin");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (IsScenarioChild(argc, argv)) return RunScenarioChild();
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

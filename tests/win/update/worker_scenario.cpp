@@ -1,0 +1,217 @@
+#include "tests/win/update/worker_scenario.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "tests/win/controller/iat_patch.h"
+#include "tools/simprovider/sim_provider.h"
+#include "update/update_worker.h"
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                       nullptr, nullptr);
+  std::string out(size, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr,
+                      nullptr);
+  return out;
+}
+
+std::wstring Wide(const std::string& text) {
+  if (text.empty()) return {};
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(size, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size);
+  return out;
+}
+
+std::wstring ModuleFolder() {
+  std::wstring path(32768, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size())));
+  return path.substr(0, path.rfind(L'\\'));
+}
+
+bool ReadBytes(const std::wstring& path, std::vector<uint8_t>& bytes) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size;
+  GetFileSizeEx(h, &size);
+  bytes.resize(static_cast<size_t>(size.QuadPart));
+  DWORD read = 0;
+  const BOOL ok =
+      bytes.empty() || ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(h);
+  return ok && read == bytes.size();
+}
+
+bool WriteBytes(const std::wstring& path, const void* data, size_t size) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = size == 0 || WriteFile(h, data, static_cast<DWORD>(size), &written, nullptr);
+  CloseHandle(h);
+  return ok && written == size;
+}
+
+// --- The child's view of the image file, through its imports. ---
+
+std::vector<ScenarioOutcome::Open> g_opens;
+HANDLE g_hImage = INVALID_HANDLE_VALUE;
+ImportPatch* g_pCreatePatch = nullptr;
+ImportPatch* g_pClosePatch = nullptr;
+
+bool InDataFolder(LPCWSTR path) {
+  if (!path) return false;
+  std::wstring lower(path);
+  for (auto& c : lower) c = towlower(c);
+  return lower.find(L"\\data\\") != std::wstring::npos;
+}
+
+HANDLE WINAPI WatchCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                               DWORD disposition, DWORD attributes, HANDLE templateFile) {
+  using Fn = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+  HANDLE h = g_pCreatePatch->Original<Fn>()(path, access, share, sa, disposition, attributes, templateFile);
+  const DWORD error = GetLastError();
+  if (InDataFolder(path)) {
+    g_opens.push_back({path, access, share, disposition, attributes, h != INVALID_HANDLE_VALUE});
+    RecordWorkerEvent(h != INVALID_HANDLE_VALUE ? "open" : "open failed");
+    if (h != INVALID_HANDLE_VALUE) g_hImage = h;
+  }
+  SetLastError(error);
+  return h;
+}
+
+BOOL WINAPI WatchCloseHandle(HANDLE h) {
+  if (h == g_hImage && h != INVALID_HANDLE_VALUE) {
+    RecordWorkerEvent("close");
+    g_hImage = INVALID_HANDLE_VALUE;
+  }
+  return g_pClosePatch->Original<BOOL(WINAPI*)(HANDLE)>()(h);
+}
+
+void SimCounters(WorkerEvent& event) {
+  const SimProvider& p = TheSimProvider();
+  event.connects = p.connectCalls;
+  event.versions = p.versionCalls;
+  event.reads = p.readCalls;
+  event.updates = p.updateCalls;
+}
+
+}  // namespace
+
+bool IsScenarioChild(int argc, char** argv) {
+  return argc >= 2 && std::strcmp(argv[1], "--scenario") == 0;
+}
+
+void WriteScenario(const std::wstring& folder, const ScenarioSetup& setup) {
+  std::ostringstream text;
+  text << "nvmVersion " << setup.nvmVersion << "\nconnectOk " << setup.connectOk << "\ncontrollerListed "
+       << setup.controllerListed << "\nversionAvailable " << setup.versionAvailable << "\nversionReturn "
+       << setup.versionReturn << "\nupdateReturn " << setup.updateReturn << "\nfailReadAt "
+       << setup.failReadAt << "\ndowngradable " << setup.downgradable << "\n";
+  const std::string s = text.str();
+  WriteBytes(folder + L"\\scenario.txt", s.data(), s.size());
+  WriteBytes(folder + L"\\controller.nvm", setup.nvm.data(), setup.nvm.size());
+}
+
+bool ReadOutcome(const std::wstring& folder, ScenarioOutcome& outcome) {
+  std::vector<uint8_t> bytes;
+  if (!ReadBytes(folder + L"\\outcome.txt", bytes)) return false;
+  std::istringstream in(std::string(bytes.begin(), bytes.end()));
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string key;
+    fields >> key;
+    if (key == "status") {
+      fields >> std::hex >> outcome.status >> outcome.threadExitCode;
+    } else if (key == "calls") {
+      fields >> outcome.connectCalls >> outcome.versionCalls >> outcome.readCalls >> outcome.updateCalls;
+    } else if (key == "event") {
+      WorkerEvent e{};
+      int com = 0;
+      fields >> e.connects >> e.versions >> e.reads >> e.updates >> com;
+      std::getline(fields >> std::ws, e.what);
+      e.comReady = com != 0;
+      outcome.events.push_back(e);
+    } else if (key == "open") {
+      ScenarioOutcome::Open open{};
+      int ok = 0;
+      fields >> std::hex >> open.access >> open.share >> open.disposition >> open.attributes >> ok;
+      std::string path;
+      std::getline(fields >> std::ws, path);
+      open.path = Wide(path);
+      open.succeeded = ok != 0;
+      outcome.opens.push_back(open);
+    }
+  }
+  ReadBytes(folder + L"\\written.bin", outcome.written);
+  outcome.ran = true;
+  return true;
+}
+
+int RunScenarioChild() {
+  const std::wstring folder = ModuleFolder();
+  std::vector<uint8_t> text;
+  if (!ReadBytes(folder + L"\\scenario.txt", text)) return 2;
+  ResetSimProvider();
+  SimProvider& sim = TheSimProvider();
+  if (!ReadBytes(folder + L"\\controller.nvm", sim.nvm)) return 3;
+  UpdateState state;
+  state.m_dwStatus = 0xDEADBEEF;  // the worker must overwrite it
+  std::istringstream in(std::string(text.begin(), text.end()));
+  std::string key;
+  while (in >> key) {
+    if (key == "nvmVersion") in >> sim.nvmVersion;
+    if (key == "connectOk") in >> sim.connectOk;
+    if (key == "controllerListed") in >> sim.controllerListed;
+    if (key == "versionAvailable") in >> sim.versionAvailable;
+    if (key == "versionReturn") in >> sim.versionReturn;
+    if (key == "updateReturn") in >> sim.updateReturn;
+    if (key == "failReadAt") in >> sim.failReadAt;
+    if (key == "downgradable") in >> state.m_bDowngradable;
+  }
+
+  // The watch stays for the rest of this short-lived process: the compiler may
+  // keep an import's address in a register, so a patch must not end while
+  // code that looked it up can still call through it.
+  g_pCreatePatch = new ImportPatch("kernel32.dll", "CreateFileW", reinterpret_cast<void*>(WatchCreateFileW));
+  g_pClosePatch = new ImportPatch("kernel32.dll", "CloseHandle", reinterpret_cast<void*>(WatchCloseHandle));
+  if (!g_pCreatePatch->Active() || !g_pClosePatch->Active()) return 4;
+  SetEventCounters(SimCounters);
+  SetUpdateSleep(RecordingSleep);
+  HANDLE hThread = CreateThread(nullptr, 0, UpdateWorker, &state, 0, nullptr);
+  if (!hThread) return 5;
+  WaitForSingleObject(hThread, INFINITE);
+  DWORD exitCode = 0xFFFFFFFF;
+  GetExitCodeThread(hThread, &exitCode);
+  CloseHandle(hThread);
+
+  std::ostringstream out;
+  char line[64];
+  std::snprintf(line, sizeof(line), "status %08X %08lX\n", static_cast<unsigned>(state.m_dwStatus), exitCode);
+  out << line << "calls " << sim.connectCalls << ' ' << sim.versionCalls << ' ' << sim.readCalls << ' '
+      << sim.updateCalls << '\n';
+  for (const WorkerEvent& e : WorkerEvents())
+    out << "event " << e.connects << ' ' << e.versions << ' ' << e.reads << ' ' << e.updates << ' '
+        << e.comReady << ' ' << e.what << '\n';
+  for (const auto& open : g_opens) {
+    std::snprintf(line, sizeof(line), "open %lX %lX %lX %lX %d ", open.access, open.share, open.disposition,
+                  open.attributes, open.succeeded ? 1 : 0);
+    out << line << Utf8(open.path) << '\n';
+  }
+  if (sim.updateCalls > 0)
+    WriteBytes(folder + L"\\written.bin", sim.updatedImage.data(), sim.updatedImage.size());
+  const std::string s = out.str();
+  // Appears whole or not at all: a parent that cannot wait on this process
+  // watches for the file.
+  if (!WriteBytes(folder + L"\\outcome.tmp", s.data(), s.size())) return 6;
+  return MoveFileExW((folder + L"\\outcome.tmp").c_str(), (folder + L"\\outcome.txt").c_str(),
+                     MOVEFILE_REPLACE_EXISTING)
+             ? 0
+             : 7;
+}

@@ -1,0 +1,51 @@
+// One run of the update worker in a process of its own, started from a copy
+// of the test executable in a sandbox folder, so that "data beside the
+// executable" is a real folder the test prepares. The parent writes the
+// scenario beside the copy; the child runs the worker on a real thread with
+// the simulated provider and writes what happened beside itself.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/win/update/recording_machine.h"
+
+// What the simulated provider and the update state hold when the worker starts.
+struct ScenarioSetup {
+  std::vector<uint8_t> nvm;
+  uint32_t nvmVersion = 0x10;
+  bool connectOk = true;
+  bool controllerListed = true;
+  bool versionAvailable = true;
+  uint32_t versionReturn = 0;
+  uint32_t updateReturn = 0;
+  int64_t failReadAt = -1;
+  int32_t downgradable = 0;
+};
+
+// What the child saw.
+struct ScenarioOutcome {
+  bool ran = false;
+  uint32_t status = 0;
+  uint32_t threadExitCode = 0xFFFFFFFF;
+  uint32_t connectCalls = 0, versionCalls = 0, readCalls = 0, updateCalls = 0;
+  std::vector<WorkerEvent> events;
+  std::vector<uint8_t> written;  // the bytes UpdateFirmware received
+  // Opens of files inside the data folder, in order.
+  struct Open {
+    std::wstring path;
+    DWORD access, share, disposition, attributes;
+    bool succeeded;
+  };
+  std::vector<Open> opens;
+};
+
+// Runs the child side when the command line asks for it; returns its exit code.
+int RunScenarioChild();
+bool IsScenarioChild(int argc, char** argv);
+
+void WriteScenario(const std::wstring& folder, const ScenarioSetup& setup);
+bool ReadOutcome(const std::wstring& folder, ScenarioOutcome& outcome);

@@ -1,0 +1,160 @@
+#include "update/update_worker.h"
+
+#include <objbase.h>
+
+#include <cstdint>
+#include <cwchar>
+#include <string>
+
+#include "app/status.h"
+#include "controller/acpi_channel.h"
+#include "controller/acpi_request.h"
+#include "controller/compat_rules.h"
+#include "controller/tbt_provider.h"
+#include "controller/tbt_service.h"
+#include "controller/version_policy.h"
+
+namespace {
+
+// The service needs time to bring its provider up, and the controller to
+// settle after the write, before the device is switched off.
+constexpr DWORD kSettleMs = 10000;
+constexpr wchar_t kServiceName[] = L"ThunderboltService";
+
+void RealSleep(DWORD milliseconds) {
+  Sleep(milliseconds);
+}
+UpdateSleepFn g_pfnSleep = RealSleep;
+
+// The running executable's full path, however deep its folder.
+std::wstring ExecutablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    // Truncated: no Windows path is longer than 32,767 characters.
+    if (path.size() > 32768) return {};
+    path.resize(path.size() * 2);
+  }
+}
+
+// A path as the file functions take it: one of MAX_PATH characters or more
+// only reaches them in its extended form.
+std::wstring ForFileApi(const std::wstring& path) {
+  if (path.size() < MAX_PATH || path.compare(0, 4, L"\\\\?\\") == 0 || path.compare(0, 4, L"\\\\.\\") == 0)
+    return path;
+  if (path.size() > 2 && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
+  if (path.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+  return path;
+}
+
+// "data" beside the executable: its path cut after the last backslash.
+std::wstring DataFolder() {
+  const std::wstring exe = ExecutablePath();
+  const size_t slash = exe.rfind(L'\\');
+  if (slash == std::wstring::npos) return {};
+  return exe.substr(0, slash + 1) + L"data";
+}
+
+// The first entry that the listing of folder\*.bin yields, "." and ".."
+// aside. The listing is not sorted, and a directory counts like a file (its
+// open then fails). Empty when there is none.
+std::wstring FindImage(const std::wstring& folder) {
+  if (folder.empty()) return {};
+  WIN32_FIND_DATAW found;
+  const HANDLE hFind = FindFirstFileW(ForFileApi(folder + L"\\*.bin").c_str(), &found);
+  if (hFind == INVALID_HANDLE_VALUE) return {};
+  std::wstring path;
+  do {
+    if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) {
+      path = folder + L"\\" + found.cFileName;
+      break;
+    }
+  } while (FindNextFileW(hFind, &found));
+  FindClose(hFind);
+  return path;
+}
+
+// Reads the open image into a zero-filled movable block, has it checked
+// against the controller, applies the version policy and hands it over.
+TbtStatus CheckAndWrite(HANDLE hFile, uint32_t currentVersion, const UpdateState& state) {
+  LARGE_INTEGER fileSize;
+  if (!GetFileSizeEx(hFile, &fileSize)) return ERR_IMAGE_UNUSABLE;
+  // The provider takes a signed 32-bit size; a file beyond it cannot be held
+  // whole, and cutting its size would hand over part of it.
+  if (fileSize.QuadPart > INT32_MAX) return ERR_OUT_OF_MEMORY;
+  const DWORD size = static_cast<DWORD>(fileSize.QuadPart);
+
+  // A movable block of size 0 cannot be locked: an empty file gets one byte,
+  // and the check refuses it by its size of 0.
+  const HGLOBAL hBlock = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size > 0 ? size : 1);
+  if (!hBlock) return ERR_OUT_OF_MEMORY;
+  auto* pImage = static_cast<uint8_t*>(GlobalLock(hBlock));
+  if (!pImage) {
+    GlobalFree(hBlock);
+    return ERR_OUT_OF_MEMORY;
+  }
+
+  // One read; bytes it does not deliver stay zero and the check decides.
+  DWORD read = 0;
+  ReadFile(hFile, pImage, size, &read, nullptr);
+
+  uint32_t imageVersion = 0;
+  TbtStatus status = CheckImageCompatibility(pImage, size, imageVersion);
+  if (status == STATUS_OK) {
+    status = ApplyVersionPolicy(imageVersion, currentVersion, state.m_bDowngradable);
+    if (status == STATUS_OK) status = TbtUpdateFirmware(pImage, static_cast<int32_t>(size));
+  }
+
+  GlobalUnlock(hBlock);
+  GlobalFree(hBlock);
+  return status;
+}
+
+// Everything between the first wait and the tail.
+TbtStatus RunUpdate(const UpdateState& state) {
+  if (!TbtConnect()) return ERR_PROVIDER_FAILED;
+
+  uint32_t currentVersion = 0;
+  if (TbtStatus status = TbtGetCurrentNvmVersion(currentVersion)) return status;
+
+  const std::wstring imagePath = FindImage(DataFolder());
+  if (imagePath.empty()) return ERR_IMAGE_UNUSABLE;
+  // Exclusive: nobody changes the image between the check and the write.
+  const HANDLE hFile = CreateFileW(ForFileApi(imagePath).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (hFile == INVALID_HANDLE_VALUE) return ERR_IMAGE_UNUSABLE;
+  const TbtStatus status = CheckAndWrite(hFile, currentVersion, state);
+  CloseHandle(hFile);
+  return status;
+}
+
+}  // namespace
+
+void SetUpdateSleep(UpdateSleepFn pfnSleep) {
+  g_pfnSleep = pfnSleep ? pfnSleep : RealSleep;
+}
+
+DWORD WINAPI UpdateWorker(LPVOID param) {
+  auto* pState = static_cast<UpdateState*>(param);
+  if (!pState) return 0;
+
+  // Every provider call runs in this thread's own apartment.
+  const HRESULT hrCom = CoInitialize(nullptr);
+  uint32_t reply = 0;
+  AcpiSetDeviceState(TBT_ACPI_DEVICE_ID, ACPI_DEVICE_ON, reply);
+  StartTbtService(kServiceName);
+  g_pfnSleep(kSettleMs);
+
+  pState->m_dwStatus = RunUpdate(*pState);
+
+  // The tail runs on every path.
+  g_pfnSleep(kSettleMs);
+  AcpiSetDeviceState(TBT_ACPI_DEVICE_ID, ACPI_DEVICE_OFF, reply);
+  if (SUCCEEDED(hrCom)) CoUninitialize();
+  return 0;
+}
