@@ -1,0 +1,146 @@
+// The product itself, started as its own process beside its data: the
+// options reach the window, the window is the layered captionless dialog, and
+// the exit code reports the outcome of the update attempt. Under Wine there is
+// no ACPI control device, which is the one outcome reachable without stand-ins.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <windows.h>
+
+#include "app/status.h"
+#include "res/resource.h"
+#include "ui/localized_text.h"
+#include "ui/power_source.h"
+
+namespace {
+
+std::wstring g_productExe;  // beside this test program
+const wchar_t kTitle[] = L"Vorn Thunderbolt Firmware Update Tool";
+
+std::wstring ExeDir() {
+  wchar_t path[1024];
+  const DWORD n = ::GetModuleFileNameW(nullptr, path, 1024);
+  std::wstring dir(path, n);
+  return dir.substr(0, dir.find_last_of(L'\\') + 1);
+}
+
+std::wstring TextOf(HWND hWnd) {
+  wchar_t sz[600] = L"";
+  ::GetWindowTextW(hWnd, sz, 600);  // WM_GETTEXT across processes
+  return sz;
+}
+
+std::wstring ProductText(uint16_t langId, const wchar_t* key) {
+  wchar_t sz[512] = L"";
+  LoadLocalizedStringFrom(ExeDir() + L"..\\data\\Update.ini", langId, key, sz, 512);
+  return sz;
+}
+
+// Waits for `predicate` for up to `ms` milliseconds.
+template <typename Pred>
+bool WaitFor(Pred predicate, DWORD ms) {
+  const DWORD start = ::GetTickCount();
+  while (!predicate()) {
+    if (::GetTickCount() - start > ms) return false;
+    ::Sleep(20);
+  }
+  return true;
+}
+
+class ProductRun {
+ public:
+  explicit ProductRun(const std::wstring& args) {
+    std::wstring command = L"\"" + g_productExe + L"\" " + args;
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    m_started = ::CreateProcessW(g_productExe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 nullptr, &si, &m_pi) != FALSE;
+  }
+  ~ProductRun() {
+    if (!m_started) return;
+    if (::WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT) ::TerminateProcess(m_pi.hProcess, 99);
+    ::CloseHandle(m_pi.hThread);
+    ::CloseHandle(m_pi.hProcess);
+  }
+  // The product's dialog, once it is up.
+  HWND Window() {
+    HWND hWnd = nullptr;
+    WaitFor(
+        [&] {
+          hWnd = ::FindWindowW(nullptr, kTitle);
+          return hWnd && ::IsWindowVisible(hWnd);
+        },
+        20000);
+    return hWnd;
+  }
+  // The exit code, once the process has ended.
+  DWORD ExitCode() {
+    if (::WaitForSingleObject(m_pi.hProcess, 20000) != WAIT_OBJECT_0) return 0xDEADDEAD;
+    DWORD code = 0;
+    ::GetExitCodeProcess(m_pi.hProcess, &code);
+    return code;
+  }
+  bool m_started = false;
+  PROCESS_INFORMATION m_pi{};
+};
+
+TEST(ProductTest, ClosedBeforeAnyAttemptExitsCancelled) {
+  ProductRun run(L"");
+  ASSERT_TRUE(run.m_started);
+  HWND hWnd = run.Window();
+  ASSERT_TRUE(hWnd);
+  EXPECT_FALSE(::GetWindowLongW(hWnd, GWL_STYLE) & WS_CAPTION);
+  EXPECT_TRUE(::GetWindowLongW(hWnd, GWL_STYLE) & WS_POPUP);
+  EXPECT_TRUE(::GetWindowLongW(hWnd, GWL_EXSTYLE) & WS_EX_LAYERED);
+  EXPECT_EQ(TextOf(::GetDlgItem(hWnd, IDC_VERSION)), L"V1.0.0.10");
+  EXPECT_EQ(TextOf(::GetDlgItem(hWnd, IDC_MESSAGE)), ProductText(0x0409, L"IDS_PROMPT"));
+  ::PostMessageW(hWnd, WM_CLOSE, 0, 0);
+  EXPECT_EQ(run.ExitCode(), static_cast<DWORD>(ERROR_CANCELLED));
+}
+
+TEST(ProductTest, LanguageOptionSelectsTheTexts) {
+  ProductRun run(L"/lid:0X411 /DOWNGRADABLE");
+  ASSERT_TRUE(run.m_started);
+  HWND hWnd = run.Window();
+  ASSERT_TRUE(hWnd);
+  const std::wstring japanese = ProductText(0x0411, L"IDS_PROMPT");
+  ASSERT_NE(japanese, ProductText(0x0409, L"IDS_PROMPT"));
+  EXPECT_EQ(TextOf(::GetDlgItem(hWnd, IDC_MESSAGE)), japanese);
+  EXPECT_EQ(TextOf(::GetDlgItem(hWnd, IDC_UPDATE)), ProductText(0x0411, L"IDS_UPDATE"));
+  // Exit is hidden before any attempt; the close cross ends the run.
+  ::PostMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  EXPECT_EQ(run.ExitCode(), static_cast<DWORD>(ERROR_CANCELLED));
+}
+
+TEST(ProductTest, MissingDeviceIsReportedAndBecomesTheExitCode) {
+  ProductRun run(L"");
+  ASSERT_TRUE(run.m_started);
+  HWND hWnd = run.Window();
+  ASSERT_TRUE(hWnd);
+  HWND hUpdate = ::GetDlgItem(hWnd, IDC_UPDATE);
+  ::PostMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED), reinterpret_cast<LPARAM>(hUpdate));
+  HWND hExit = ::GetDlgItem(hWnd, IDOK);
+  EXPECT_TRUE(WaitFor(
+      [&] { return ::IsWindowVisible(hExit) && ::IsWindowEnabled(::GetDlgItem(hWnd, IDCANCEL)); }, 20000));
+  EXPECT_FALSE(::IsWindowVisible(hUpdate));
+  EXPECT_EQ(TextOf(::GetDlgItem(hWnd, IDC_MESSAGE)), ProductText(0x0409, L"IDS_FIND_NO_QMX"));
+  ::PostMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);  // Exit
+  EXPECT_EQ(run.ExitCode(), ERR_ACPI_DEVICE_MISSING);
+}
+
+// The product's own battery query, on a host that reports mains power (Wine
+// passes the host's AC state through; a notebook on battery would differ).
+TEST(ProductTest, BatteryQueryReadsTheAcLineState) {
+  SYSTEM_POWER_STATUS status{};
+  ASSERT_TRUE(::GetSystemPowerStatus(&status));
+  EXPECT_EQ(PowerRunsOnBattery(), status.ACLineStatus == 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  g_productExe = ExeDir() + L"..\\TbtFwUpdate.exe";
+  return RUN_ALL_TESTS();
+}

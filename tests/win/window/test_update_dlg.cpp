@@ -1,0 +1,323 @@
+// The update dialog's flow, driven with real messages on the real template:
+// every outcome's window state and message, the worker hand-over, the busy
+// animation, the buttons after the outcome, and what destruction releases.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "update_dlg_fixture.h"
+
+namespace {
+
+std::wstring Text(const wchar_t* key) {
+  return TestText(key);
+}
+
+class UpdateDlgTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Fake().Reset(); }
+  void TearDown() override {
+    if (m_dlg.m_hWnd) m_dlg.DestroyWindow();
+  }
+  void Create() {
+    ASSERT_TRUE(m_dlg.Create());
+    m_hDlg = m_dlg.m_hWnd;
+  }
+  CUpdateDlg m_dlg;
+  HWND m_hDlg = nullptr;
+};
+
+TEST_F(UpdateDlgTest, BeforeAnyPressShowsThePrompt) {
+  Create();
+  EXPECT_TRUE(MatchesState(m_hDlg, kStatePrompt, Text(L"IDS_PROMPT")));
+  EXPECT_EQ(m_dlg.GetExitCode(), static_cast<DWORD>(ERROR_CANCELLED));
+  EXPECT_EQ(WindowText(m_hDlg), kUpdateDlgTitle);
+  EXPECT_NE(m_dlg.m_hAppIcon, nullptr);
+  EXPECT_EQ(m_dlg.SendMessageW(WM_GETICON, ICON_BIG), reinterpret_cast<LRESULT>(m_dlg.m_hAppIcon));
+  EXPECT_EQ(m_dlg.SendMessageW(WM_GETICON, ICON_SMALL), reinterpret_cast<LRESULT>(m_dlg.m_hAppIcon));
+  EXPECT_EQ(Fake().acpiOpenCalls, 0) << "the channel opens on the first press only";
+}
+
+// One press of Update, for each outcome of the flow.
+struct OutcomeCase {
+  const char* name;
+  bool acpi;
+  bool battery;
+  uint32_t status;
+  const WindowStateRow* row;
+  std::wstring message;
+  DWORD exitCode;
+};
+
+std::vector<OutcomeCase> OutcomeCases() {
+  return {
+      {"device missing", false, false, 0, &kStateDeviceMissing, Text(L"IDS_FIND_NO_QMX"),
+       ERR_ACPI_DEVICE_MISSING},
+      {"on battery", true, true, 0, &kStateBattery, Text(L"IDS_PROMPT"), ERROR_CANCELLED},
+      {"success", true, false, 0, &kStateSuccess, Text(L"IDS_SUCCESS"), 0},
+      {"provider failed", true, false, ERR_PROVIDER_FAILED, &kStateFailure, Text(L"IDS_FIND_NO_SW"),
+       ERR_PROVIDER_FAILED},
+      {"downgrade refused", true, false, ERR_DOWNGRADE_REFUSED, &kStateFailure, Text(L"IDS_DOWNGRADE"),
+       ERR_DOWNGRADE_REFUSED},
+      {"image mismatch", true, false, ERR_IMAGE_MISMATCH, &kStateFailure,
+       Text(L"IDS_ERROR") + L" (0X10430006)", ERR_IMAGE_MISMATCH},
+      {"controller not found", true, false, ERR_CONTROLLER_NOT_FOUND, &kStateFailure,
+       Text(L"IDS_ERROR") + L" (0X10430002)", ERR_CONTROLLER_NOT_FOUND},
+      {"provider's own value", true, false, 5, &kStateFailure, Text(L"IDS_ERROR") + L" (0X00000005)", 5},
+  };
+}
+
+TEST_F(UpdateDlgTest, EachOutcomeLeavesItsWindowStateAndMessage) {
+  for (const OutcomeCase& c : OutcomeCases()) {
+    SCOPED_TRACE(c.name);
+    Fake().Reset();
+    Fake().acpiAvailable = c.acpi;
+    Fake().onBattery = c.battery;
+    Fake().workerStatus = c.status;
+    CUpdateDlg dlg;
+    ASSERT_TRUE(dlg.Create());
+    Click(dlg.m_hWnd, IDC_UPDATE);
+    EXPECT_TRUE(MatchesState(dlg.m_hWnd, *c.row, c.message));
+    EXPECT_EQ(dlg.GetExitCode(), c.exitCode);
+    const bool workerExpected = c.acpi && !c.battery;
+    EXPECT_EQ(Fake().workerRuns, workerExpected ? 1 : 0);
+    EXPECT_EQ(Fake().powerQueries, c.acpi ? 1 : 0) << "no power query without the device";
+    dlg.DestroyWindow();
+    EXPECT_EQ(Fake().acpiCloseCalls, 1);
+  }
+}
+
+TEST_F(UpdateDlgTest, RealButtonPressRunsTheWorkerOnItsOwnThreadWithTheSharedState) {
+  Create();
+  m_dlg.m_state.m_bDowngradable = 1;
+  int32_t downgradableSeen = -1;
+  Fake().during = [&downgradableSeen](UpdateState* state) { downgradableSeen = state->m_bDowngradable; };
+  HWND hUpdate = ::GetDlgItem(m_hDlg, IDC_UPDATE);
+  ::SendMessageW(hUpdate, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  ::SendMessageW(hUpdate, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  EXPECT_EQ(Fake().workerRuns, 1);
+  EXPECT_EQ(Fake().workerParam, static_cast<void*>(&m_dlg.m_state));
+  EXPECT_NE(Fake().workerThreadId, ::GetCurrentThreadId());
+  EXPECT_EQ(downgradableSeen, 1);
+  EXPECT_TRUE(MatchesState(m_hDlg, kStateSuccess, Text(L"IDS_SUCCESS")));
+}
+
+TEST_F(UpdateDlgTest, WhileTheWorkerRunsTheWindowShowsTheBusyState) {
+  Create();
+  ::testing::AssertionResult during = ::testing::AssertionFailure() << "not sampled";
+  HWND hDlg = m_hDlg;
+  Fake().during = [&during, hDlg](UpdateState*) {
+    ::Sleep(300);  // the window's thread is in its wait loop by now
+    during = MatchesState(hDlg, kStateRunning, TestText(L"IDS_PROMPT"));
+  };
+  Fake().workerStatus = ERR_IMAGE_UNUSABLE;
+  Click(m_hDlg, IDC_UPDATE);
+  EXPECT_TRUE(during);
+  EXPECT_TRUE(MatchesState(m_hDlg, kStateFailure, Text(L"IDS_ERROR") + L" (0X10430005)"));
+}
+
+TEST_F(UpdateDlgTest, BatteryThenMainsPowerStartsTheUpdateOnTheSecondPress) {
+  Create();
+  Fake().onBattery = true;
+  Click(m_hDlg, IDC_UPDATE);
+  EXPECT_TRUE(MatchesState(m_hDlg, kStateBattery, Text(L"IDS_PROMPT")));
+  EXPECT_EQ(m_dlg.m_state.m_dwStatus, 0u) << "the status is left alone";
+  Fake().onBattery = false;
+  Click(m_hDlg, IDC_UPDATE);
+  EXPECT_EQ(Fake().workerRuns, 1);
+  EXPECT_EQ(Fake().acpiOpenCalls, 1) << "the open channel is reused";
+  EXPECT_TRUE(MatchesState(m_hDlg, kStateSuccess, Text(L"IDS_SUCCESS")));
+}
+
+TEST_F(UpdateDlgTest, SpinnerAdvancesOneFramePerTickAndWraps) {
+  Create();
+  m_dlg.m_state.m_nSpinnerImage = 147;
+  std::vector<uint32_t> frames;
+  Fake().during = [&frames](UpdateState* state) {
+    // Watch the counter the window's thread advances every 100 ms.
+    const DWORD start = ::GetTickCount();
+    uint32_t last = 0;
+    while (::GetTickCount() - start < 700) {
+      const uint32_t now = *static_cast<volatile uint32_t*>(&state->m_nSpinnerImage);
+      if (now != last) frames.push_back(last = now);
+      ::Sleep(5);
+    }
+  };
+  Click(m_hDlg, IDC_UPDATE);
+  ASSERT_GE(frames.size(), 4u);
+  EXPECT_EQ(frames[0], 147u);
+  EXPECT_EQ(frames[1], 148u);
+  EXPECT_EQ(frames[2], 141u) << "after 148 comes 141";
+  EXPECT_EQ(frames[3], 142u);
+  // The last frame shown was loaded at the screen class's scale.
+  ASSERT_NE(m_dlg.m_picSpinner.m_pImage, nullptr);
+  EXPECT_EQ(m_dlg.m_picSpinner.m_pImage->GetWidth(), ExpectedScreenClass() == 1 ? 132u : 66u);
+  EXPECT_FALSE(m_dlg.m_picSpinner.m_bVisible);
+}
+
+TEST_F(UpdateDlgTest, ResultTextKeepsTheCodeWholeWhenTheTextIsTooLong) {
+  m_dlg.m_state.m_wLangId = kTestLangLongError;
+  Create();
+  Fake().workerStatus = ERR_IMAGE_MISMATCH;
+  Click(m_hDlg, IDC_UPDATE);
+  const std::wstring expected = TestLongErrorText().substr(0, 242) + L" (0X10430006)";
+  EXPECT_EQ(expected.size(), 255u);
+  EXPECT_TRUE(MatchesState(m_hDlg, kStateFailure, expected));
+}
+
+TEST(UpdateResultTextTest, KeysCodesAndCuts) {
+  struct {
+    TbtStatus status;
+    uint16_t lang;
+    uint32_t size;
+    std::wstring expected;
+  } const rows[] = {
+      {STATUS_OK, kTestLangEnglish, 256, TestText(L"IDS_SUCCESS")},
+      {ERR_PROVIDER_FAILED, kTestLangJapanese, 256, TestText(L"IDS_FIND_NO_SW", kTestLangJapanese)},
+      {ERR_DOWNGRADE_REFUSED, kTestLangEnglish, 256, TestText(L"IDS_DOWNGRADE")},
+      {0x80041002u, kTestLangEnglish, 256, TestText(L"IDS_ERROR") + L" (0X80041002)"},
+      {ERR_IMAGE_TOO_NEW, kTestLangEnglish, 256, TestText(L"IDS_ERROR") + L" (0X1043000B)"},
+      {ERR_IMAGE_TOO_NEW, kTestLangEnglish, 16, L"ID (0X1043000B)"},
+      {ERR_IMAGE_TOO_NEW, kTestLangEnglish, 14, L" (0X1043000B)"},
+      {ERR_IMAGE_TOO_NEW, kTestLangEnglish, 13, L""},  // not even the code fits
+      {ERR_IMAGE_TOO_NEW, kTestLangLongError, 256, TestLongErrorText().substr(0, 242) + L" (0X1043000B)"},
+  };
+  for (const auto& row : rows) {
+    wchar_t out[256];
+    std::fill(std::begin(out), std::end(out), L'#');
+    UpdateResultText(row.status, row.lang, out, row.size);
+    EXPECT_EQ(std::wstring(out), row.expected) << std::hex << row.status << " size " << std::dec << row.size;
+  }
+}
+
+DWORD WINAPI NoWork(LPVOID) {
+  return 0;
+}
+
+// A worker thread that cannot be created: the address space is taken, so no
+// thread stack fits.
+TEST_F(UpdateDlgTest, WorkerThatCannotStartEndsInOutOfMemoryWithExitOffered) {
+  Create();
+  std::vector<void*> blocks;
+  for (SIZE_T size = SIZE_T{1} << 30; size >= (SIZE_T{64} << 10); size /= 2) {
+    while (void* p = ::VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS)) blocks.push_back(p);
+  }
+  HANDLE hProbe = ::CreateThread(nullptr, 0, &NoWork, nullptr, 0, nullptr);
+  const bool threadFailed = hProbe == nullptr;
+  if (hProbe) ::CloseHandle(hProbe);
+  if (threadFailed) Click(m_hDlg, IDC_UPDATE);
+  for (void* p : blocks) ::VirtualFree(p, 0, MEM_RELEASE);
+  ASSERT_TRUE(threadFailed) << "the address space could not be exhausted";
+
+  EXPECT_EQ(Fake().workerRuns, 0);
+  EXPECT_TRUE(MatchesState(m_hDlg, kStateFailure, Text(L"IDS_ERROR") + L" (0X10430007)"));
+  EXPECT_EQ(m_dlg.GetExitCode(), ERR_OUT_OF_MEMORY);
+}
+
+TEST_F(UpdateDlgTest, DisplayChangeWithinTheScreenClassOnlyHidesAndShows) {
+  Create();
+  Fake().workerStatus = ERR_IMAGE_MISMATCH;
+  Click(m_hDlg, IDC_UPDATE);
+  RECT before{};
+  m_dlg.GetWindowRect(&before);
+  // A new layout would put the result text back over this.
+  m_dlg.m_lblMessage.SetWindowTextW(L"marker");
+  EXPECT_EQ(::SendMessageW(m_hDlg, WM_DISPLAYCHANGE, 32, MAKELPARAM(1680, 1050)), 1);
+  RECT after{};
+  m_dlg.GetWindowRect(&after);
+  EXPECT_TRUE(::EqualRect(&before, &after));
+  EXPECT_TRUE(::IsWindowVisible(m_hDlg));
+  EXPECT_TRUE(MatchesState(m_hDlg, kStateFailure, L"marker")) << "no relayout within the class";
+}
+
+TEST_F(UpdateDlgTest, DestroyClosesTheChannelAndReleasesEveryResource) {
+  Create();
+  Click(m_hDlg, IDC_UPDATE);
+  ASSERT_TRUE(Fake().acpiOpen);
+  m_dlg.DestroyWindow();
+  EXPECT_FALSE(Fake().acpiOpen);
+  EXPECT_EQ(Fake().acpiCloseCalls, 1);
+  for (CSkinButton* p :
+       {&m_dlg.m_btnExit, &m_dlg.m_btnClose, &m_dlg.m_btnUpdate, &m_dlg.m_btnShutdown, &m_dlg.m_btnLater}) {
+    EXPECT_EQ(p->m_pFont, nullptr);
+    EXPECT_EQ(p->m_pImgNormal, nullptr);
+    EXPECT_EQ(p->m_pImgHover, nullptr);
+    EXPECT_EQ(p->m_pImgPressed, nullptr);
+    EXPECT_EQ(p->m_pImgDisabled, nullptr);
+  }
+  for (CSkinLabel* p : {&m_dlg.m_picBullet, &m_dlg.m_picIllustration, &m_dlg.m_picCautionIcon,
+                        &m_dlg.m_lblMessage, &m_dlg.m_lblCaution, &m_dlg.m_picSpinner, &m_dlg.m_lblVersion}) {
+    EXPECT_EQ(p->m_pFont, nullptr);
+    EXPECT_EQ(p->m_pImage, nullptr);
+  }
+  EXPECT_EQ(m_dlg.GetBackground(), nullptr);
+  EXPECT_EQ(m_dlg.GetChildCount(), 0u);
+}
+
+// ---- Modal runs: the buttons offered after the outcome ------------------
+
+TEST(UpdateDlgModalTest, LaterClosesTheWindowAfterSuccess) {
+  Fake().Reset();
+  CScriptedUpdateDlg dlg;
+  dlg.m_script = [](CScriptedUpdateDlg& d) {
+    Click(d.m_hWnd, IDC_UPDATE);
+    Click(d.m_hWnd, IDC_LATER);
+  };
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  EXPECT_EQ(dlg.GetExitCode(), 0u);
+  EXPECT_EQ(Fake().powerOffCalls, 0);
+  EXPECT_EQ(Fake().acpiCloseCalls, 1);
+}
+
+TEST(UpdateDlgModalTest, ShutDownPowersOffWithTheDialogWindow) {
+  Fake().Reset();
+  CScriptedUpdateDlg dlg;
+  HWND hSeen = nullptr;
+  dlg.m_script = [&hSeen](CScriptedUpdateDlg& d) {
+    hSeen = d.m_hWnd;
+    Click(d.m_hWnd, IDC_UPDATE);
+    Click(d.m_hWnd, IDC_SHUTDOWN);
+  };
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL) << "the power-off's WM_CLOSE ends the run";
+  EXPECT_EQ(Fake().powerOffCalls, 1);
+  EXPECT_EQ(Fake().powerOffWindow, hSeen);
+}
+
+TEST(UpdateDlgModalTest, ExitEndsTheRunAfterFailure) {
+  Fake().Reset();
+  Fake().workerStatus = ERR_FAMILY_MISMATCH;
+  CScriptedUpdateDlg dlg;
+  dlg.m_script = [](CScriptedUpdateDlg& d) {
+    Click(d.m_hWnd, IDC_UPDATE);
+    Click(d.m_hWnd, IDOK);
+  };
+  EXPECT_EQ(dlg.DoModal(), IDOK);
+  EXPECT_EQ(dlg.GetExitCode(), ERR_FAMILY_MISMATCH);
+}
+
+TEST(UpdateDlgModalTest, CloseRequestDuringTheRunIsRefused) {
+  Fake().Reset();
+  Fake().workerStatus = ERR_IMAGE_MISMATCH;
+  CScriptedUpdateDlg dlg;
+  int cancelsDuringRun = -1;
+  ::testing::AssertionResult after = ::testing::AssertionFailure();
+  dlg.m_script = [&](CScriptedUpdateDlg& d) {
+    HWND hDlg = d.m_hWnd;
+    Fake().during = [hDlg](UpdateState*) {
+      ::PostMessageW(hDlg, WM_CLOSE, 0, 0);
+      ::Sleep(500);  // several ticks: the close is dispatched during the run
+    };
+    Click(hDlg, IDC_UPDATE);
+    cancelsDuringRun = d.m_nCancels;
+    after = MatchesState(hDlg, kStateFailure, TestText(L"IDS_ERROR") + L" (0X10430006)");
+    ::PostMessageW(hDlg, WM_CLOSE, 0, 0);  // now the close cross is enabled again
+  };
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  EXPECT_EQ(cancelsDuringRun, 0) << "the close cross is disabled while the worker runs";
+  EXPECT_EQ(dlg.m_nCancels, 1);
+  EXPECT_TRUE(after);
+  EXPECT_EQ(dlg.GetExitCode(), ERR_IMAGE_MISMATCH);
+}
+
+}  // namespace

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Screenshots of the update window under a compositor, over an opaque
+# backdrop, at both screen classes and in English, Japanese and Traditional
+# Chinese: the prompt, the caution on battery, the busy animation, success and
+# a failure.
+#
+#   tools/screenshot/shoot.sh BUILD_DIR OUT_DIR [WxH...]
+#
+# BUILD_DIR is a win32 build with screenshot_driver built. Files are named
+# OUT_DIR/<class>-<lang>-<look>.png, class "large" (2560x1440) or "small"
+# (1920x1080). Prints the files written; fails when a look is missing.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+root="$(cd "$here/../.." && pwd)"
+build="$(cd "$1" && pwd)"
+out="$2"
+shift 2
+screens=("$@")
+[ ${#screens[@]} -gt 0 ] || screens=(1920x1080 2560x1440)
+driver="$build/bin/screenshot_driver.exe"
+[ -f "$driver" ] || { echo "shoot.sh: build screenshot_driver first ($driver)" >&2; exit 2; }
+mkdir -p "$out"
+out="$(cd "$out" && pwd)"
+export TBT_GUI_PREFIX="${TBT_GUI_PREFIX:-$build/wineprefix-gui}"
+looks=(prompt battery busy success failure)
+
+for screen in "${screens[@]}"; do
+  w=${screen%x*}
+  h=${screen#*x}
+  if [ "$w" -gt 1920 ] || [ "$h" -gt 1080 ]; then class=large; else class=small; fi
+  backdrop="$(mktemp --suffix=.png)"
+  convert -size "${screen}" pattern:checkerboard -fill '#3a6ea5' -colorize 45 "$backdrop"
+  for lang in en_US ja_JP zh_TW; do
+    sig="$(mktemp -d)"
+    winsig="Z:${sig//\//\\}"
+    "$root/tests/win/window/gui-run.sh" --screen "$screen" --lang "$lang.UTF-8" --compositor \
+      --with "display -geometry +0+0 $backdrop & $here/capture.sh $sig $out/$class-$lang ${looks[*]}" \
+      -- "$driver" "$winsig"
+    for look in "${looks[@]}"; do
+      f="$out/$class-$lang-$look.png"
+      [ -f "$f" ] || { echo "shoot.sh: missing $f" >&2; exit 1; }
+      echo "$f"
+    done
+    rm -rf "$sig"
+  done
+  rm -f "$backdrop"
+done

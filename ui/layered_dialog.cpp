@@ -1,0 +1,146 @@
+#include "ui/layered_dialog.h"
+
+#include <algorithm>
+
+POINT CenterInWorkArea(const RECT& rcWork, int nWidth, int nHeight) {
+  return POINT{rcWork.left + (rcWork.right - rcWork.left - nWidth) / 2,
+               rcWork.top + (rcWork.bottom - rcWork.top - nHeight) / 2};
+}
+
+size_t NextChildCapacity(size_t nSize, size_t nCapacity) {
+  if (nCapacity == 0) return 1;
+  const size_t nStep = std::clamp<size_t>(nSize / 8, 4, 1024);
+  return std::max(nCapacity + nStep, nSize + 1);
+}
+
+BEGIN_MESSAGE_MAP(CLayeredDialog, CDialog)
+ON_WM_CREATE()
+ON_WM_ERASEBKGND()
+ON_WM_LBUTTONDOWN()
+END_MESSAGE_MAP()
+
+CLayeredDialog::CLayeredDialog(UINT nIDTemplate, CWnd* pParentWnd) : CDialog(nIDTemplate, pParentWnd) {}
+
+CLayeredDialog::~CLayeredDialog() {
+  // Normally gone already through ReleaseResources on WM_DESTROY.
+  delete m_pBackground;
+}
+
+int CLayeredDialog::OnCreate(LPCREATESTRUCTW) {
+  if (Default() == -1) return -1;
+  ModifyStyle(WS_CAPTION, WS_POPUP);
+  return 0;
+}
+
+BOOL CLayeredDialog::OnEraseBkgnd(HDC) {
+  return TRUE;
+}
+
+void CLayeredDialog::OnLButtonDown(UINT, POINT) {
+  // The system move loop returns when the button is released.
+  SendMessageW(WM_SYSCOMMAND, SC_MOVE + HTCAPTION, 0);
+  Default();
+}
+
+BOOL CLayeredDialog::OnInitDialog() {
+  CDialog::OnInitDialog();
+  m_blend = BLENDFUNCTION{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  LayoutControls();
+  Compose();
+  return TRUE;
+}
+
+void CLayeredDialog::Redraw(CSkinCtrl*) {
+  Compose();
+}
+
+void CLayeredDialog::SetBackground(UINT nId, LPCWSTR pszType, HINSTANCE hInst, double dScale) {
+  delete m_pBackground;
+  m_pBackground = LoadResourceImage(nId, pszType, hInst, dScale);
+  if (!m_pBackground) return;
+
+  const int nWidth = static_cast<int>(m_pBackground->GetWidth());
+  const int nHeight = static_cast<int>(m_pBackground->GetHeight());
+  RECT rcOuter{0, 0, nWidth, nHeight};
+  ::AdjustWindowRect(&rcOuter, GetStyle(), FALSE);
+  RECT rcWork{};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0);
+  const POINT pt = CenterInWorkArea(rcWork, rcOuter.right - rcOuter.left, rcOuter.bottom - rcOuter.top);
+  MoveWindow(pt.x, pt.y, nWidth, nHeight, TRUE);
+  Compose();
+}
+
+void CLayeredDialog::AddChild(CSkinCtrl* pCtrl) {
+  if (!pCtrl) return;
+  pCtrl->m_pHost = this;
+  if (std::find(m_children.begin(), m_children.end(), pCtrl) != m_children.end()) return;
+  if (m_children.size() == m_children.capacity())
+    m_children.reserve(NextChildCapacity(m_children.size(), m_children.capacity()));
+  m_children.push_back(pCtrl);
+}
+
+void CLayeredDialog::ReleaseResources() {
+  std::vector<CSkinCtrl*>().swap(m_children);
+  delete m_pBackground;
+  m_pBackground = nullptr;
+}
+
+void CLayeredDialog::PaintSurface(HDC hdcMem) {
+  Gdiplus::Graphics graphics(hdcMem);
+  graphics.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAlias);
+  if (m_pBackground) {
+    graphics.DrawImage(m_pBackground, 0, 0, static_cast<INT>(m_pBackground->GetWidth()),
+                       static_cast<INT>(m_pBackground->GetHeight()));
+  }
+  // By index: a control's Draw never registers anything, but the size is
+  // read afresh each time all the same.
+  for (size_t i = 0; i < m_children.size(); ++i) {
+    if (m_children[i]->m_bVisible) m_children[i]->Draw(&graphics);
+  }
+}
+
+void CLayeredDialog::Compose() {
+  if (!m_pBackground || !m_hWnd) return;
+  const int nWidth = static_cast<int>(m_pBackground->GetWidth());
+  const int nHeight = static_cast<int>(m_pBackground->GetHeight());
+
+  if (!(GetExStyle() & WS_EX_LAYERED)) ModifyStyleEx(0, WS_EX_LAYERED);
+
+  HDC hdcWindow = ::GetDC(m_hWnd);
+  HDC hdcMem = ::CreateCompatibleDC(hdcWindow);
+  RECT rcWindow{};
+  GetWindowRect(&rcWindow);
+  POINT ptDest{rcWindow.left, rcWindow.top};
+
+  BITMAPINFO bmi{};
+  bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  bmi.bmiHeader.biWidth = nWidth;
+  bmi.bmiHeader.biHeight = nHeight;  // bottom-up rows
+  bmi.bmiHeader.biPlanes = 1;
+  bmi.bmiHeader.biBitCount = 32;
+  bmi.bmiHeader.biCompression = BI_RGB;
+  bmi.bmiHeader.biSizeImage = static_cast<DWORD>(nWidth) * 4u * static_cast<DWORD>(nHeight);
+  void* pBits = nullptr;
+  HBITMAP hDib = ::CreateDIBSection(hdcWindow, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0);
+  if (hDib) {
+    HGDIOBJ hOld = ::SelectObject(hdcMem, hDib);
+    PaintSurface(hdcMem);
+
+    using UpdateLayeredWindowFn =
+        BOOL(WINAPI*)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF, BLENDFUNCTION*, DWORD);
+    if (HMODULE hUser32 = ::LoadLibraryW(L"User32.DLL")) {
+      auto pfnUpdate = reinterpret_cast<UpdateLayeredWindowFn>(
+          reinterpret_cast<void*>(::GetProcAddress(hUser32, "UpdateLayeredWindow")));
+      if (pfnUpdate) {
+        SIZE size{nWidth, nHeight};
+        POINT ptSrc{0, 0};
+        pfnUpdate(m_hWnd, hdcWindow, &ptDest, &size, hdcMem, &ptSrc, 0, &m_blend, ULW_ALPHA);
+      }
+      ::FreeLibrary(hUser32);
+    }
+    ::SelectObject(hdcMem, hOld);
+    ::DeleteObject(hDib);
+  }
+  ::DeleteDC(hdcMem);
+  ::ReleaseDC(m_hWnd, hdcWindow);
+}

@@ -1,0 +1,75 @@
+// CLayeredDialog: a dialog whose whole appearance is composed off-screen from
+// its background art and its registered skinned controls, and handed to the
+// window manager with per-pixel alpha (UpdateLayeredWindow). It is captionless,
+// takes the size of its background art, sits centred in the work area and is
+// dragged by pressing anywhere on its own surface.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "framework/dialog.h"
+#include "ui/resource_image.h"
+#include "ui/skin_ctrl.h"
+
+// How a skinned control asks its surface to recompose.
+class ISkinHost {
+ public:
+  virtual ~ISkinHost() = default;
+  virtual void Redraw(CSkinCtrl* pCtrl) = 0;
+};
+
+// Top-left corner of a W x H window centred in the work area; the halving
+// truncates toward zero, also when the window is larger than the area.
+POINT CenterInWorkArea(const RECT& rcWork, int nWidth, int nHeight);
+
+// The registry's capacity after appending to a full one of `nSize` entries:
+// exactly one slot at first, then a step of size / 8 clamped to 4..1024.
+size_t NextChildCapacity(size_t nSize, size_t nCapacity);
+
+class CLayeredDialog : public CDialog, public ISkinHost {
+ public:
+  CLayeredDialog(UINT nIDTemplate, CWnd* pParentWnd);
+  ~CLayeredDialog() override;
+
+  // Replaces the background, fits the window to it, centres it in the work
+  // area and composes. With no art loaded the window is left alone.
+  void SetBackground(UINT nId, LPCWSTR pszType, HINSTANCE hInst, double dScale);
+  // Registers a control for composition and makes this dialog its host. A
+  // control already registered keeps its place: each is drawn once, in the
+  // order of its first registration.
+  void AddChild(CSkinCtrl* pCtrl);
+  // Recomposes the whole window now.
+  void Compose();
+  // Empties the registry and deletes the background.
+  void ReleaseResources();
+
+  BOOL OnInitDialog() override;
+  void Redraw(CSkinCtrl* pCtrl) override;
+
+  // Positions, skins and registers the controls, and sets the background.
+  virtual void LayoutControls() = 0;
+
+  // Draws the background and then every visible registered control, in
+  // registration order, onto a 32-bpp surface selected into `hdcMem`.
+  void PaintSurface(HDC hdcMem);
+
+  ResourceImage* GetBackground() const { return m_pBackground; }
+  size_t GetChildCount() const { return m_children.size(); }
+  size_t GetChildCapacity() const { return m_children.capacity(); }
+  CSkinCtrl* GetChild(size_t nIndex) const {
+    return nIndex < m_children.size() ? m_children[nIndex] : nullptr;
+  }
+  const BLENDFUNCTION& GetBlend() const { return m_blend; }
+
+ protected:
+  int OnCreate(LPCREATESTRUCTW lpCreateStruct);
+  BOOL OnEraseBkgnd(HDC hdc);
+  void OnLButtonDown(UINT nFlags, POINT point);
+
+  ResourceImage* m_pBackground = nullptr;  // owned; its size is the window's size
+  BLENDFUNCTION m_blend{};
+  std::vector<CSkinCtrl*> m_children;  // not owned; index order is drawing order
+
+  DECLARE_MESSAGE_MAP()
+};

@@ -1,0 +1,189 @@
+#include "ui/skin_button.h"
+
+#include <commctrl.h>
+
+// clang-format off
+const Gdiplus::ColorMatrix kGrayscaleMatrix = {{
+    {0.3f, 0.3f, 0.3f, 0.0f, 0.0f},
+    {0.59f, 0.59f, 0.59f, 0.0f, 0.0f},
+    {0.11f, 0.11f, 0.11f, 0.0f, 0.0f},
+    {0.0f, 0.0f, 0.0f, 1.0f, 0.0f},
+    {0.0f, 0.0f, 0.0f, 0.0f, 1.0f},
+}};
+const Gdiplus::ColorMatrix kHighlightMatrix = {{
+    {1.05f, 0.0f, 0.0f, 0.0f, 0.0f},
+    {0.0f, 1.05f, 0.0f, 0.0f, 0.0f},
+    {0.0f, 0.0f, 1.05f, 0.0f, 0.0f},
+    {0.0f, 0.0f, 0.0f, 1.0f, 0.0f},
+    {0.05f, 0.05f, 0.05f, 0.0f, 1.0f},
+}};
+// clang-format on
+
+namespace {
+constexpr Gdiplus::ARGB kBlack = 0xFF000000;
+
+// Draws the whole of `pImage` into `rect` through a colour matrix.
+void DrawThroughMatrix(Gdiplus::Graphics* pGraphics, ResourceImage* pImage, const Gdiplus::RectF& rect,
+                       const Gdiplus::ColorMatrix& matrix) {
+  Gdiplus::ImageAttributes attributes;
+  attributes.SetColorMatrix(&matrix, Gdiplus::ColorMatrixFlagsDefault, Gdiplus::ColorAdjustTypeDefault);
+  pGraphics->DrawImage(pImage, rect, 0.0f, 0.0f, static_cast<Gdiplus::REAL>(pImage->GetWidth()),
+                       static_cast<Gdiplus::REAL>(pImage->GetHeight()), Gdiplus::UnitPixel, &attributes);
+}
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CSkinButton, CSkinCtrl)
+ON_WM_MOUSEMOVE()
+ON_WM_MOUSEHOVER()
+ON_WM_MOUSELEAVE()
+ON_WM_LBUTTONDOWN()
+ON_WM_LBUTTONUP()
+END_MESSAGE_MAP()
+
+CSkinButton::CSkinButton()
+    : m_format(0, LANG_NEUTRAL),
+      m_brNormalText(Gdiplus::Color(kBlack)),
+      m_brHoverText(Gdiplus::Color(kBlack)),
+      m_brPressedText(Gdiplus::Color(kBlack)) {
+  m_format.SetAlignment(Gdiplus::StringAlignmentCenter);
+  m_format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
+  m_pFont = CreateSkinFont(L"Arial", 12.0f, Gdiplus::FontStyleRegular, Gdiplus::UnitPixel);
+}
+
+CSkinButton::~CSkinButton() {
+  ReleaseResources();
+}
+
+void CSkinButton::PreSubclassWindow() {
+  CSkinCtrl::PreSubclassWindow();
+}
+
+void CSkinButton::RequestRedraw() {
+  if (!m_pImgNormal) return;
+  if (m_bDisabled)
+    m_nState |= SKIN_STATE_DISABLED;
+  else
+    m_nState &= ~SKIN_STATE_DISABLED;
+  NotifyHost();
+}
+
+void CSkinButton::Draw(Gdiplus::Graphics* pGraphics) {
+  const Gdiplus::RectF rect = GetDrawRect();
+  const bool bDisabled = (m_nState & SKIN_STATE_DISABLED) != 0;
+  const bool bHover = (m_nState & SKIN_STATE_HOVER) != 0;
+  const bool bPressed = (m_nState & SKIN_STATE_PRESSED) != 0;
+
+  if (bDisabled) {
+    if (m_pImgDisabled)
+      pGraphics->DrawImage(m_pImgDisabled, rect);
+    else if (m_pImgNormal)
+      DrawThroughMatrix(pGraphics, m_pImgNormal, rect, kGrayscaleMatrix);
+  } else if (bHover && bPressed) {
+    if (m_pImgPressed)
+      pGraphics->DrawImage(m_pImgPressed, rect);
+    else if (m_pImgNormal)
+      pGraphics->DrawImage(m_pImgNormal, Gdiplus::RectF(rect.X + 1, rect.Y + 1, rect.Width, rect.Height));
+  } else if (bHover) {
+    if (m_pImgHover)
+      pGraphics->DrawImage(m_pImgHover, rect);
+    else if (m_pImgNormal)
+      DrawThroughMatrix(pGraphics, m_pImgNormal, rect, kHighlightMatrix);
+  } else if (m_pImgNormal) {
+    pGraphics->DrawImage(m_pImgNormal, rect);
+  }
+
+  const std::wstring caption = GetCaption();
+  if (caption.empty() || !m_pFont) return;
+  Gdiplus::RectF layout = rect;
+  const Gdiplus::Brush* pBrush = &m_brNormalText;
+  if (bPressed) {
+    layout.X += 1;
+    layout.Y += 1;
+    pBrush = &m_brPressedText;
+  } else if (bHover) {
+    pBrush = &m_brHoverText;
+  }
+  pGraphics->DrawString(caption.c_str(), static_cast<INT>(caption.size()), m_pFont, layout, &m_format,
+                        pBrush);
+}
+
+void CSkinButton::DeleteImages() {
+  for (ResourceImage** ppImage : {&m_pImgNormal, &m_pImgDisabled, &m_pImgHover, &m_pImgPressed}) {
+    delete *ppImage;
+    *ppImage = nullptr;
+  }
+}
+
+void CSkinButton::SetImages(UINT nNormal, UINT nDisabled, UINT nHover, UINT nPressed, LPCWSTR pszType,
+                            HINSTANCE hInst, double dScale) {
+  DeleteImages();
+  m_pImgNormal = LoadResourceImage(nNormal, pszType, hInst, dScale);
+  if (nDisabled) m_pImgDisabled = LoadResourceImage(nDisabled, pszType, hInst, dScale);
+  if (nHover) m_pImgHover = LoadResourceImage(nHover, pszType, hInst, dScale);
+  if (nPressed) m_pImgPressed = LoadResourceImage(nPressed, pszType, hInst, dScale);
+}
+
+void CSkinButton::SetTextFont(LPCWSTR pszFace, float fSize, int nStyle, int nUnit) {
+  delete m_pFont;
+  m_pFont = CreateSkinFont(pszFace, fSize, nStyle, nUnit);
+}
+
+void CSkinButton::SetTextAlign(int nAlign, int nLineAlign) {
+  m_format.SetAlignment(static_cast<Gdiplus::StringAlignment>(nAlign));
+  m_format.SetLineAlignment(static_cast<Gdiplus::StringAlignment>(nLineAlign));
+}
+
+void CSkinButton::SetTextColor(Gdiplus::ARGB argb) {
+  m_brNormalText.SetColor(Gdiplus::Color(argb));
+  m_brHoverText.SetColor(Gdiplus::Color(argb));
+  m_brPressedText.SetColor(Gdiplus::Color(argb));
+}
+
+void CSkinButton::SetHoverTextColor(Gdiplus::ARGB argb) {
+  m_brHoverText.SetColor(Gdiplus::Color(argb));
+}
+
+void CSkinButton::SetPressedTextColor(Gdiplus::ARGB argb) {
+  m_brPressedText.SetColor(Gdiplus::Color(argb));
+}
+
+void CSkinButton::ReleaseResources() {
+  delete m_pFont;
+  m_pFont = nullptr;
+  DeleteImages();
+}
+
+void CSkinButton::OnMouseMove(UINT, POINT) {
+  if (!m_bTracking) {
+    TRACKMOUSEEVENT tme{};
+    tme.cbSize = sizeof(tme);
+    tme.dwFlags = TME_HOVER | TME_LEAVE;
+    tme.hwndTrack = m_hWnd;
+    tme.dwHoverTime = 1;
+    m_bTracking = _TrackMouseEvent(&tme);
+  }
+  Default();
+}
+
+void CSkinButton::OnMouseHover(UINT, POINT) {
+  m_nState |= SKIN_STATE_HOVER;
+  RequestRedraw();
+}
+
+void CSkinButton::OnMouseLeave() {
+  m_bTracking = FALSE;
+  m_nState &= ~SKIN_STATE_HOVER;
+  RequestRedraw();
+}
+
+void CSkinButton::OnLButtonDown(UINT, POINT) {
+  m_nState |= SKIN_STATE_PRESSED;
+  RequestRedraw();
+  Default();
+}
+
+void CSkinButton::OnLButtonUp(UINT, POINT) {
+  m_nState &= ~(SKIN_STATE_HOVER | SKIN_STATE_PRESSED);
+  RequestRedraw();
+  Default();
+}

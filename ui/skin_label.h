@@ -1,0 +1,30 @@
+// A static control drawn as a picture stretched over its rectangle, a caption,
+// or both.
+#pragma once
+
+#include "ui/resource_image.h"
+#include "ui/skin_ctrl.h"
+
+class CSkinLabel : public CSkinCtrl {
+ public:
+  CSkinLabel();
+  ~CSkinLabel() override;
+
+  void Draw(Gdiplus::Graphics* pGraphics) override;
+
+  // Replaces the art; does not recompose (the caller composes when it wants).
+  void SetImage(UINT nId, LPCWSTR pszType, HINSTANCE hInst, double dScale);
+  void SetTextFont(LPCWSTR pszFace, float fSize, int nStyle, int nUnit);
+  void SetTextAlign(int nAlign, int nLineAlign);
+  void SetTextColor(Gdiplus::ARGB argb);
+  // Frees the font and the art.
+  void ReleaseResources();
+
+  ResourceImage* m_pImage = nullptr;
+  Gdiplus::StringFormat m_format;
+  Gdiplus::Font* m_pFont = nullptr;
+  Gdiplus::SolidBrush m_brText;
+
+ protected:
+  void PreSubclassWindow() override;
+};

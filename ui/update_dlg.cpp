@@ -1,0 +1,223 @@
+#include "ui/update_dlg.h"
+
+#include <algorithm>
+#include <cwchar>
+
+#include "controller/acpi_channel.h"
+#include "controller/power_off.h"
+#include "framework/win_app.h"
+#include "ui/localized_text.h"
+#include "ui/power_source.h"
+#include "update/update_worker.h"
+
+const wchar_t kUpdateDlgTitle[] = L"Vorn Thunderbolt Firmware Update Tool";
+
+namespace {
+constexpr UINT kResultChars = 256;
+constexpr UINT kFirstSpinnerFrame = 141;
+constexpr UINT kLastSpinnerFrame = 148;
+}  // namespace
+
+void UpdateResultText(TbtStatus status, uint16_t langId, wchar_t* out, uint32_t size) {
+  if (!out || size == 0) return;
+  out[0] = L'\0';
+  const StatusText text = StatusTextFor(status);
+  if (!text.withCode) {
+    LoadLocalizedString(langId, text.key, out, size);
+    return;
+  }
+  wchar_t szText[kResultChars] = L"";
+  LoadLocalizedString(langId, text.key, szText, kResultChars);
+  // " (0X%08X)" is 13 characters; the text gives way so that it always fits.
+  constexpr size_t kCodeChars = 13;
+  if (size <= kCodeChars) return;
+  const size_t nRoom = size - 1 - kCodeChars;
+  const size_t nKeep = std::min(std::wcslen(szText), nRoom);
+  std::swprintf(out, size, L"%.*ls (0X%08X)", static_cast<int>(nKeep), szText, static_cast<unsigned>(status));
+}
+
+BEGIN_MESSAGE_MAP(CUpdateDlg, CLayeredDialog)
+ON_WM_DESTROY()
+ON_MESSAGE(WM_DISPLAYCHANGE, &CUpdateDlg::OnDisplayChange)
+ON_BN_CLICKED(IDC_UPDATE, &CUpdateDlg::OnUpdateClicked)
+ON_BN_CLICKED(IDC_SHUTDOWN, &CUpdateDlg::OnShutdownClicked)
+ON_BN_CLICKED(IDC_LATER, &CUpdateDlg::OnLaterClicked)
+END_MESSAGE_MAP()
+
+CUpdateDlg::CUpdateDlg(CWnd* pParent) : CLayeredDialog(IDD_UPDATE_DIALOG, pParent) {
+  m_hAppIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
+  m_state.m_nScreenClass = -1;
+  m_state.m_nSpinnerImage = kFirstSpinnerFrame;
+  m_state.m_dwStatus = STATUS_OK;
+  m_state.m_bDowngradable = 0;
+  m_state.m_wLangId = ::GetUserDefaultUILanguage();
+}
+
+CUpdateDlg::~CUpdateDlg() = default;
+
+DWORD CUpdateDlg::GetExitCode() const {
+  return m_phase == UpdatePhase::kPrompt ? static_cast<DWORD>(ERROR_CANCELLED) : m_state.m_dwStatus;
+}
+
+void CUpdateDlg::DoDataExchange(CDataExchange* pDX) {
+  CLayeredDialog::DoDataExchange(pDX);
+  DDX_Control(pDX, IDCANCEL, m_btnClose);
+  DDX_Control(pDX, IDOK, m_btnExit);
+  DDX_Control(pDX, IDC_BULLET, m_picBullet);
+  DDX_Control(pDX, IDC_ILLUSTRATION, m_picIllustration);
+  DDX_Control(pDX, IDC_CAUTION_ICON, m_picCautionIcon);
+  DDX_Control(pDX, IDC_UPDATE, m_btnUpdate);
+  DDX_Control(pDX, IDC_MESSAGE, m_lblMessage);
+  DDX_Control(pDX, IDC_CAUTION, m_lblCaution);
+  DDX_Control(pDX, IDC_SPINNER, m_picSpinner);
+  DDX_Control(pDX, IDC_SHUTDOWN, m_btnShutdown);
+  DDX_Control(pDX, IDC_LATER, m_btnLater);
+  DDX_Control(pDX, IDC_VERSION, m_lblVersion);
+}
+
+BOOL CUpdateDlg::OnInitDialog() {
+  CLayeredDialog::OnInitDialog();
+  SendMessageW(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
+  SendMessageW(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
+  SetWindowTextW(kUpdateDlgTitle);
+  return TRUE;
+}
+
+void CUpdateDlg::OnOK() {
+  CLayeredDialog::OnOK();
+}
+
+void CUpdateDlg::OnUpdateClicked() {
+  m_btnUpdate.EnableWindow(FALSE);
+  m_btnClose.EnableWindow(FALSE);
+  m_picCautionIcon.ShowWindow(SW_HIDE);
+  m_lblCaution.ShowWindow(SW_HIDE);
+
+  if (!AcpiIsOpen()) AcpiOpen();
+  if (!AcpiIsOpen()) {
+    LoadLocalizedString(m_state.m_wLangId, L"IDS_FIND_NO_QMX", m_szResult, kResultChars);
+    m_lblMessage.SetWindowTextW(m_szResult);
+    m_btnUpdate.ShowWindow(SW_HIDE);
+    m_picIllustration.ShowWindow(SW_HIDE);
+    m_btnExit.ShowWindow(SW_SHOW);
+    m_btnClose.EnableWindow(TRUE);
+    m_state.m_dwStatus = ERR_ACPI_DEVICE_MISSING;
+    m_phase = UpdatePhase::kDeviceMissing;
+    return;
+  }
+
+  if (PowerRunsOnBattery()) {
+    m_picCautionIcon.ShowWindow(SW_SHOW);
+    m_lblCaution.ShowWindow(SW_SHOW);
+    m_btnUpdate.EnableWindow(TRUE);
+    m_btnClose.EnableWindow(TRUE);
+    return;
+  }
+
+  m_btnUpdate.ShowWindow(SW_HIDE);
+  m_picIllustration.ShowWindow(SW_HIDE);
+  // Shown disabled while the worker runs.
+  m_btnExit.EnableWindow(FALSE);
+  m_btnExit.ShowWindow(SW_SHOW);
+
+  // Without a worker there is no result but our own: the thread's memory.
+  if (!RunWorker()) m_state.m_dwStatus = ERR_OUT_OF_MEMORY;
+  UpdateResultText(m_state.m_dwStatus, m_state.m_wLangId, m_szResult, kResultChars);
+  m_lblMessage.SetWindowTextW(m_szResult);
+
+  m_btnExit.EnableWindow(TRUE);
+  m_btnClose.EnableWindow(TRUE);
+  if (m_state.m_dwStatus != STATUS_OK) {
+    m_phase = UpdatePhase::kFailed;
+    return;
+  }
+  m_btnExit.ShowWindow(SW_HIDE);
+  m_btnShutdown.ShowWindow(SW_SHOW);
+  m_btnLater.ShowWindow(SW_SHOW);
+  m_phase = UpdatePhase::kSucceeded;
+}
+
+bool CUpdateDlg::RunWorker() {
+  m_phase = UpdatePhase::kRunning;
+  HANDLE hThread = ::CreateThread(nullptr, 0, UpdateWorker, &m_state, 0, nullptr);
+  if (!hThread) return false;
+
+  m_picSpinner.ShowWindow(SW_SHOW);
+  bool bQuit = false;
+  WPARAM nQuitCode = 0;
+  while (::WaitForSingleObject(hThread, 100) == WAIT_TIMEOUT) {
+    const double dScale = m_state.m_nScreenClass != 0 ? 1.0 : 0.5;
+    m_picSpinner.SetImage(m_state.m_nSpinnerImage, L"IMG", AfxGetResourceHandle(), dScale);
+    if (++m_state.m_nSpinnerImage > kLastSpinnerFrame) m_state.m_nSpinnerImage = kFirstSpinnerFrame;
+    Compose();
+
+    MSG msg;
+    if (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        // Not ours to take: handed back once the worker is done.
+        bQuit = true;
+        nQuitCode = msg.wParam;
+      } else {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+      }
+    }
+  }
+  ::CloseHandle(hThread);
+  m_picSpinner.ShowWindow(SW_HIDE);
+  if (bQuit) ::PostQuitMessage(static_cast<int>(nQuitCode));
+  return true;
+}
+
+void CUpdateDlg::OnShutdownClicked() {
+  PowerOffMachine(m_hWnd);
+}
+
+void CUpdateDlg::OnLaterClicked() {
+  PostMessageW(WM_CLOSE);
+}
+
+void CUpdateDlg::OnDestroy() {
+  AcpiClose();
+  m_btnExit.ReleaseResources();
+  m_btnClose.ReleaseResources();
+  m_picBullet.ReleaseResources();
+  m_picIllustration.ReleaseResources();
+  m_picCautionIcon.ReleaseResources();
+  m_btnUpdate.ReleaseResources();
+  m_lblMessage.ReleaseResources();
+  m_lblCaution.ReleaseResources();
+  m_picSpinner.ReleaseResources();
+  m_lblVersion.ReleaseResources();
+  m_btnShutdown.ReleaseResources();
+  m_btnLater.ReleaseResources();
+  CLayeredDialog::ReleaseResources();
+  Default();
+}
+
+LRESULT CUpdateDlg::OnDisplayChange(WPARAM, LPARAM) {
+  ShowWindow(SW_HIDE);
+  LayoutControls();
+  ShowWindow(SW_SHOW);
+  return 1;
+}
+
+void CUpdateDlg::RestorePhaseState() {
+  switch (m_phase) {
+    case UpdatePhase::kPrompt: break;
+    case UpdatePhase::kRunning:
+      m_btnExit.ShowWindow(SW_SHOW);
+      m_picSpinner.ShowWindow(SW_SHOW);
+      break;
+    case UpdatePhase::kDeviceMissing:
+    case UpdatePhase::kFailed:
+      m_lblMessage.SetWindowTextW(m_szResult);
+      m_btnExit.ShowWindow(SW_SHOW);
+      break;
+    case UpdatePhase::kSucceeded:
+      m_lblMessage.SetWindowTextW(m_szResult);
+      m_btnShutdown.ShowWindow(SW_SHOW);
+      m_btnLater.ShowWindow(SW_SHOW);
+      break;
+  }
+}

@@ -1,0 +1,79 @@
+// CUpdateDlg: the program's one window and the controller of the update flow
+// on the window's thread. The layered base composes it from art; its twelve
+// controls are skinned buttons and labels placed by LayoutControls.
+#pragma once
+
+#include <cstdint>
+
+#include "app/status.h"
+#include "app/update_state.h"
+#include "res/resource.h"
+#include "ui/layered_dialog.h"
+#include "ui/skin_button.h"
+#include "ui/skin_label.h"
+
+// The title the window carries in the task list.
+extern const wchar_t kUpdateDlgTitle[];
+
+// The result line for a final status: the status's text from Update.ini, and
+// for codes shown with their value " (0X%08X)" behind it. A text too long for
+// `size` is cut so that the code always stays whole at the end.
+void UpdateResultText(TbtStatus status, uint16_t langId, wchar_t* out, uint32_t size);
+
+// Where the update flow stands; a re-layout keeps everything but the prompt.
+enum class UpdatePhase {
+  kPrompt,         // before any attempt (also after a press on battery)
+  kRunning,        // the worker runs
+  kDeviceMissing,  // the ACPI device could not be opened
+  kSucceeded,
+  kFailed,
+};
+
+class CUpdateDlg : public CLayeredDialog {
+ public:
+  explicit CUpdateDlg(CWnd* pParent = nullptr);
+  ~CUpdateDlg() override;
+
+  // The process exit code for what happened in this window: the final status
+  // of the update attempt, or ERROR_CANCELLED when no attempt was made.
+  DWORD GetExitCode() const;
+  UpdatePhase GetPhase() const { return m_phase; }
+
+  CSkinButton m_btnExit;
+  CSkinButton m_btnClose;
+  CSkinButton m_btnUpdate;
+  CSkinButton m_btnShutdown;
+  CSkinButton m_btnLater;
+  CSkinLabel m_picBullet;
+  CSkinLabel m_picIllustration;
+  CSkinLabel m_picCautionIcon;
+  CSkinLabel m_lblMessage;
+  CSkinLabel m_lblCaution;
+  CSkinLabel m_picSpinner;
+  CSkinLabel m_lblVersion;
+  HICON m_hAppIcon = nullptr;
+  UpdateState m_state;  // shared with the worker, which gets &m_state
+
+ protected:
+  void DoDataExchange(CDataExchange* pDX) override;
+  BOOL OnInitDialog() override;
+  void OnOK() override;
+  void LayoutControls() override;
+
+  void OnDestroy();
+  LRESULT OnDisplayChange(WPARAM wParam, LPARAM lParam);
+  void OnUpdateClicked();
+  void OnShutdownClicked();
+  void OnLaterClicked();
+
+  // Runs the worker to its end, animating the spinner and dispatching at most
+  // one message per 100 ms tick. False when the thread could not be started.
+  bool RunWorker();
+  // After a re-layout: puts back what the current phase shows.
+  void RestorePhaseState();
+
+  UpdatePhase m_phase = UpdatePhase::kPrompt;
+  wchar_t m_szResult[256] = L"";  // the result line on screen, once there is one
+
+  DECLARE_MESSAGE_MAP()
+};
