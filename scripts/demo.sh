@@ -1,19 +1,66 @@
 #!/usr/bin/env bash
-# The tool's main job on the simulated controller: installs what is missing,
-# builds, and checks the sample images against the sample controller the way
-# the updater does before it writes anything.
+# The tool doing its job on a simulated notebook. Installs what is missing,
+# builds (host tools, the Windows program, the simulated hardware), prepares a
+# Wine prefix holding a sample controller, then runs the real TbtFwUpdate.exe
+# twice and presses its buttons the way a person would:
+#   1. with a compatible, newer image: prompt, busy animation, success;
+#   2. with an image for another board: refused with its status code.
+# Screenshots, the window's recorded states and the simulated hardware's
+# records are saved under build/demo/, whose path is printed at the end.
+#
+#   scripts/demo.sh                 everything on a virtual screen (Xvfb)
+#   scripts/demo.sh --interactive   on your own $DISPLAY: the window stays
+#                                   open for you to press Update yourself
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
+interactive=0
+[ "${1:-}" = --interactive ] && interactive=1
+if [ $interactive = 1 ] && [ -z "${DISPLAY:-}" ]; then
+  echo "demo: --interactive needs a display (\$DISPLAY is not set)" >&2
+  exit 2
+fi
+
+# The preset folders unless told otherwise (engineers keep their own builds).
+host_build=${DEMO_HOST_BUILD:-build/host}
+win32_build=${DEMO_WIN32_BUILD:-build/win32}
+
 bash scripts/install-deps.sh
-cmake --preset host >/dev/null
-cmake --build --preset host --target nvmcheck
-out=$PWD/build/demo
-mkdir -p "$out"
-version=$(cat samples/controller.version)
-for image in update-newer update-other-board; do
-  echo "== samples/$image.bin against samples/controller.nvm (version $version)"
-  ./build/host/bin/nvmcheck "samples/$image.bin" --nvm samples/controller.nvm --nvm-version "$version" \
-    | tee "$out/$image.txt" || true
-  echo
-done
-echo "Output saved under $out"
+echo "demo: building (first run: a few minutes)"
+cmake --preset host -B "$host_build" >/dev/null
+cmake --build "$host_build" -j2 --target nvmcheck
+cmake --preset win32 -B "$win32_build" >/dev/null
+cmake --build "$win32_build" -j2 --target TbtFwUpdate tbtsim_provider tbtsim_probe inspector
+if [ ! -f build/e2e-win64/build.ninja ]; then
+  cmake -G Ninja -B build/e2e-win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" \
+    tools/standins >/dev/null
+fi
+cmake --build build/e2e-win64 -j2 --target tbtsim_provider tbtsim_service qmxacpi
+tools/standins/make-prefix.sh build/demo-prefix --bin32 "$win32_build/bin" --bin64 build/e2e-win64/bin
+
+export E2E_PRODUCT="$root/$win32_build/bin"
+export E2E_TOOLS="$root/$win32_build/bin"
+export E2E_SAMPLES="$root/samples"
+export E2E_OUT="$root/build/demo"
+export DEMO_INTERACTIVE=$interactive
+rm -rf "$E2E_OUT"
+mkdir -p "$E2E_OUT"
+
+# Why the second image is refused, as the offline checker explains it.
+"$host_build/bin/nvmcheck" samples/update-other-board.bin --nvm samples/controller.nvm \
+  --nvm-version "$(cat samples/controller.version)" >"$E2E_OUT/refused-image-nvmcheck.txt" || true
+
+if [ $interactive = 1 ]; then
+  bash tests/e2e/demo_run.sh
+else
+  # Full-size art on a large virtual screen; the compositor gives the window its alpha.
+  xvfb-run -a -s '-screen 0 2560x1440x24' bash -c '
+    # A desktop colour behind the window, taken up by the compositor.
+    display -window root -size 8x8 "xc:#2f5f8f" 2>/dev/null
+    xcompmgr >/dev/null 2>&1 &
+    compositor=$!
+    bash tests/e2e/demo_run.sh
+    rc=$?
+    kill $compositor 2>/dev/null
+    exit $rc'
+fi

@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# End-to-end tests of the real program: builds the product (preset win32, in
+# $E2E_PRODUCT_BUILD, default build/win32) and the simulated hardware, prepares
+# three Wine prefixes (all stand-ins; without the ACPI device; without the
+# provider), then runs tests/e2e/run_e2e.sh under Xvfb with a compositor.
+# Records of every run go to build/e2e-out. Last line: "N passed, M failed".
+set -uo pipefail
+cd "$(dirname "$0")/.." || exit 1
+root=$PWD
+product_build=${E2E_PRODUCT_BUILD:-build/win32}
+win64=build/e2e-win64
+export E2E_OUT="$root/build/e2e-out"
+
+give_up() {
+  echo "e2e: $*"
+  echo "0 passed, 1 failed"
+  exit 1
+}
+
+if [ ! -f "$product_build/build.ninja" ]; then
+  cmake --preset win32 -B "$product_build" >/dev/null || give_up "cannot configure $product_build"
+fi
+cmake --build "$product_build" -j2 --target TbtFwUpdate tbtsim_provider tbtsim_probe inspector ||
+  give_up "cannot build the product and its test helpers in $product_build"
+if [ ! -f "$win64/build.ninja" ]; then
+  cmake -G Ninja -B "$win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" tools/standins \
+    >/dev/null || give_up "cannot configure $win64"
+fi
+cmake --build "$win64" -j2 --target tbtsim_provider tbtsim_service qmxacpi || give_up "cannot build the 64-bit stand-ins"
+
+make_prefix() { tools/standins/make-prefix.sh "$@" --bin32 "$product_build/bin" --bin64 "$win64/bin"; }
+make_prefix build/e2e-prefix-full || give_up "cannot prepare build/e2e-prefix-full"
+make_prefix build/e2e-prefix-noacpi --without acpi || give_up "cannot prepare build/e2e-prefix-noacpi"
+make_prefix build/e2e-prefix-noprovider --without provider || give_up "cannot prepare build/e2e-prefix-noprovider"
+
+export E2E_PRODUCT="$root/$product_build/bin"
+export E2E_TOOLS="$root/$product_build/bin"
+export E2E_SAMPLES="$root/samples"
+export E2E_PREFIX_FULL="$root/build/e2e-prefix-full"
+export E2E_PREFIX_NOACPI="$root/build/e2e-prefix-noacpi"
+export E2E_PREFIX_NOPROVIDER="$root/build/e2e-prefix-noprovider"
+rm -rf "$E2E_OUT"
+mkdir -p "$E2E_OUT"
+
+# Large screen (scale 1.0); the compositor lets per-pixel alpha reach the screen.
+xvfb-run -a -s '-screen 0 2560x1440x24' bash -c '
+  display -window root -size 8x8 "xc:#2f5f8f" 2>/dev/null
+  xcompmgr >/dev/null 2>&1 &
+  compositor=$!
+  bash tests/e2e/run_e2e.sh
+  rc=$?
+  kill $compositor 2>/dev/null
+  exit $rc'

@@ -1,0 +1,237 @@
+# shellcheck shell=bash
+# Helpers for end-to-end runs of the real program inside a prefix with the
+# simulated hardware (sourced by run_e2e.sh and scripts/demo.sh).
+#
+# Needs: E2E_PRODUCT (folder with TbtFwUpdate.exe and data/Update.ini),
+# E2E_TOOLS (folder with inspector.exe and tbtsim_probe.exe), E2E_OUT (where
+# records of every run are kept), DISPLAY (an X server with a compositor).
+
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+# The program's texts follow the user's UI language: English (the "C" locale)
+# unless a run says /LID.
+export LC_ALL=C.UTF-8
+unset LANGUAGE
+WINE64=/usr/lib/wine/wine64
+
+# --- prefix --------------------------------------------------------------------
+
+# Makes $1 the current prefix and starts its server and Wine's services with
+# their output on /dev/null (a service must never inherit a caller's pipe).
+# Drivers installed in the prefix start with them.
+use_prefix() {
+  export WINEPREFIX="$1"
+  SIM="$WINEPREFIX/drive_c/tbtsim"
+  wineserver -k 2>/dev/null || true
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+  if [ -f "$SIM/bin/x64/qmxacpi.sys" ]; then
+    local _
+    for _ in $(seq 1 50); do
+      $WINE64 sc query QMXACPI </dev/null 2>/dev/null | grep -q RUNNING && return 0
+      sleep 0.2
+    done
+    echo "e2e: the QMXACPI stand-in did not start in $WINEPREFIX" >&2
+  fi
+}
+
+stop_prefix() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+}
+
+# The stand-in service keeps running between runs of one session: stop it so
+# that the next run's start request is the one recorded.
+stop_service() {
+  [ -f "$SIM/bin/x64/tbtsim_service.exe" ] || return 0
+  $WINE64 sc stop ThunderboltService </dev/null >/dev/null 2>&1 || true
+  local _
+  for _ in $(seq 1 50); do
+    $WINE64 sc query ThunderboltService </dev/null 2>/dev/null | grep -q STOPPED && return 0
+    sleep 0.1
+  done
+}
+
+# Writes the simulated provider's settings: the sample controller plus "Key=Value" extras.
+configure_provider() {
+  mkdir -p "$SIM"
+  cp -f "$E2E_SAMPLES/controller.nvm" "$SIM/controller.nvm"
+  {
+    printf '[Provider]\r\nNvmFile=controller.nvm\r\nNvmVersion=%s\r\n' "$(tr -d '[:space:]' <"$E2E_SAMPLES/controller.version")"
+    local extra
+    for extra in "$@"; do printf '%s\r\n' "$extra"; done
+  } >"$SIM/provider.ini"
+}
+
+reset_records() {
+  stop_service
+  rm -f "$SIM/provider.log" "$SIM/received.bin" "$SIM/service.log" "$SIM/acpi.log"
+}
+
+# --- the program ---------------------------------------------------------------
+
+inspector() { wine "$E2E_TOOLS/inspector.exe" "$@" </dev/null; }
+
+# start_product CASE IMAGE|- [ARGS...]: copies the program with its data
+# folder (and the image, unless "-") to C:\e2e\CASE, clears the stand-ins'
+# records and starts it through the inspector, which records the window's
+# changes, peak memory and exit code in RUN_DIR/timeline.txt.
+start_product() {
+  local name="$1" image="$2"
+  shift 2
+  RUN_DIR="$WINEPREFIX/drive_c/e2e/$name"
+  RUN_WIN="C:\\e2e\\$name"
+  rm -rf "$RUN_DIR"
+  mkdir -p "$RUN_DIR/data"
+  cp -f "$E2E_PRODUCT/TbtFwUpdate.exe" "$RUN_DIR/"
+  cp -f "$E2E_PRODUCT/data/Update.ini" "$RUN_DIR/data/"
+  [ "$image" = - ] || cp -f "$image" "$RUN_DIR/data/"
+  reset_records
+  wine "$E2E_TOOLS/inspector.exe" launch "$RUN_WIN\\timeline.txt" "$RUN_WIN\\TbtFwUpdate.exe" "$@" \
+    </dev/null >"$RUN_DIR/launcher.out" 2>&1 &
+  LAUNCHER=$!
+  inspector wait-window 30000
+}
+
+# Presses a control as a person would: moves the X pointer onto it and clicks.
+# E2E_CLICK=message posts BM_CLICK instead.
+press() {
+  if [ "${E2E_CLICK:-x}" = message ]; then
+    inspector click "$1"
+    return
+  fi
+  local point
+  point=$(inspector point "$1") || return 1
+  # Come from elsewhere, so the button sees the pointer arrive (and --sync
+  # never waits for a move that does not happen).
+  # shellcheck disable=SC2086
+  xdotool mousemove 0 0 mousemove --sync $point sleep 0.1 click 1
+}
+
+# Waits until the launcher (and so the program) has ended; 0 when it did in time.
+wait_exit() {
+  local timeout="${1:-30}" _
+  for _ in $(seq 1 $((timeout * 10))); do
+    kill -0 "$LAUNCHER" 2>/dev/null || { wait "$LAUNCHER" 2>/dev/null; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+
+# Ends a program that a failed case left open: ask it to close, then end the launcher we started.
+end_product() {
+  if [ -n "$LAUNCHER" ] && kill -0 "$LAUNCHER" 2>/dev/null; then
+    inspector close >/dev/null 2>&1
+    wait_exit 5 || { kill "$LAUNCHER" 2>/dev/null; wait "$LAUNCHER" 2>/dev/null; }
+  fi
+}
+
+exit_code() { sed -n 's/^exit=\(0x[0-9A-F]*\).*/\1/p' "$RUN_DIR/timeline.txt" 2>/dev/null; }
+
+# The window's controls now: "ID vis=V en=E text=T" per line.
+read_state() { inspector state >"$RUN_DIR/state.txt" 2>&1; }
+field() {  # field ID vis|en|text  (from the last read_state)
+  local line
+  line=$(grep -m1 "^$1 " "$RUN_DIR/state.txt")
+  case "$2" in
+    vis) sed -n 's/^[0-9]* vis=\([01]\).*/\1/p' <<<"$line" ;;
+    en) sed -n 's/^[0-9]* vis=[01] en=\([01]\).*/\1/p' <<<"$line" ;;
+    text) sed -n 's/^[0-9]* vis=[01] en=[01] text=//p' <<<"$line" ;;
+  esac
+}
+
+# A text of the shipped Update.ini for a language (hex id).
+ini_text() { inspector ini "$RUN_WIN\\data\\Update.ini" "$1" "$2" | tr -d '\r'; }
+
+# Milliseconds from the press of Update (the button disabled, its first
+# reaction) to the next change of the message (the result), from the timeline.
+update_ms() {
+  awk '
+    /^\+[0-9]+ 1003 vis=[01] en=0/ && !start { start = substr($1, 2) + 0; next }
+    start && /^\+[0-9]+ 1004 / { print substr($1, 2) - start; exit }
+  ' "$RUN_DIR/timeline.txt"
+}
+
+# Linux process id of the running program (argument 0 is its Windows path).
+product_pid() {
+  local f
+  for f in /proc/[0-9]*/cmdline; do
+    if [ "$(tr '\0' '\n' <"$f" 2>/dev/null | head -n1)" = "$RUN_WIN\TbtFwUpdate.exe" ]; then
+      f=${f#/proc/}
+      echo "${f%/cmdline}"
+      return 0
+    fi
+  done
+  return 1
+}
+
+count_calls() { grep -c "ExecMethod method=$1 " "$SIM/provider.log" 2>/dev/null || true; }
+
+# The driver's record without its load line: OPEN, DEVS ..., CLOSE in order.
+acpi_events() {
+  [ -f "$SIM/acpi.log" ] || return 0
+  tr -d '\r' <"$SIM/acpi.log" | sed -n 's/^t=[0-9.]* seq=[0-9]* //p' | grep -v '^LOADED' |
+    sed -e 's/^DEVS dev=\(0x[0-9A-F]*\) state=\([0-9]*\).*/DEVS \1 \2/'
+}
+
+# --- checks --------------------------------------------------------------------
+
+CASES_PASSED=0
+CASES_FAILED=0
+CASE_FAILS=0
+LAUNCHER=""
+RUN_DIR=""
+
+begin_case() {  # begin_case ID DESCRIPTION
+  CASE="$1"
+  CASE_FAILS=0
+  LAUNCHER=""
+  RUN_DIR=""
+  echo "--- $1: $2"
+}
+
+fail() {
+  echo "  FAIL: $*"
+  if [ $CASE_FAILS -eq 0 ] && [ -n "${DISPLAY:-}" ]; then
+    import -window root "$E2E_OUT/$CASE.png" 2>/dev/null && echo "  (screen saved as $E2E_OUT/$CASE.png)"
+  fi
+  CASE_FAILS=$((CASE_FAILS + 1))
+}
+
+expect_eq() {  # expect_eq WHAT EXPECTED ACTUAL
+  if [ "$2" = "$3" ]; then
+    echo "  ok: $1"
+  else
+    fail "$1: expected [$2], got [$3]"
+  fi
+}
+
+expect_true() {  # expect_true WHAT COMMAND...
+  local what="$1"
+  shift
+  if "$@"; then echo "  ok: $what"; else fail "$what"; fi
+}
+
+expect_control() {  # expect_control ID VIS|- EN|- [TEXT]   ("-": not checked)
+  [ "$2" = - ] || expect_eq "control $1 shown" "$2" "$(field "$1" vis)"
+  [ "$3" = - ] || expect_eq "control $1 enabled" "$3" "$(field "$1" en)"
+  [ $# -lt 4 ] || expect_eq "control $1 text" "$4" "$(field "$1" text)"
+}
+
+end_case() {
+  end_product
+  if [ -n "${RUN_DIR:-}" ] && [ -d "$RUN_DIR" ]; then
+    mkdir -p "$E2E_OUT/$CASE"
+    cp -f "$RUN_DIR"/*.txt "$E2E_OUT/$CASE/" 2>/dev/null
+    cp -f "$SIM"/*.log "$E2E_OUT/$CASE/" 2>/dev/null
+  fi
+  if [ $CASE_FAILS -eq 0 ]; then
+    CASES_PASSED=$((CASES_PASSED + 1))
+    echo "PASS $CASE"
+  else
+    CASES_FAILED=$((CASES_FAILED + 1))
+    echo "FAIL $CASE ($CASE_FAILS checks failed; records in $E2E_OUT/$CASE)"
+  fi
+  RUN_DIR=""
+}

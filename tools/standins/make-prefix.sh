@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Builds (or reuses) a Wine prefix with the simulated hardware installed:
+#   make-prefix.sh PREFIX --bin32 DIR --bin64 DIR [--without provider|service|acpi]...
+# DIRs hold the built stand-ins (i686: tbtsim_provider.dll; x86_64:
+# tbtsim_provider.dll, tbtsim_service.exe, qmxacpi.sys). A prefix is made once
+# and reused while valid: .tbtsim-base holds a hash of this script, the chosen
+# stand-ins and the Wine version (a mismatch rebuilds the prefix), .tbtsim-bins
+# a hash of the installed binaries (a mismatch copies them again).
+# Inside the prefix, C:\tbtsim holds the binaries (bin\x86, bin\x64), the
+# provider's settings (provider.ini) and the stand-ins' records.
+set -euo pipefail
+
+usage() {
+  echo "usage: $0 PREFIX --bin32 DIR --bin64 DIR [--without provider|service|acpi]..." >&2
+  exit 2
+}
+
+[ $# -ge 1 ] || usage
+PREFIX="$(realpath -m "$1")"
+shift
+BIN32="" BIN64=""
+WITH_PROVIDER=1 WITH_SERVICE=1 WITH_ACPI=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --bin32) BIN32="$(realpath -m "$2")"; shift 2 ;;
+    --bin64) BIN64="$(realpath -m "$2")"; shift 2 ;;
+    --without)
+      case "$2" in
+        provider) WITH_PROVIDER=0 ;;
+        service) WITH_SERVICE=0 ;;
+        acpi) WITH_ACPI=0 ;;
+        *) usage ;;
+      esac
+      shift 2 ;;
+    *) usage ;;
+  esac
+done
+
+export WINEPREFIX="$PREFIX"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+WINE64=/usr/lib/wine/wine64
+LOCATOR_KEY='HKLM\Software\Classes\CLSID\{4590F811-1D3A-11D0-891F-00AA004B2E24}\InprocServer32'
+
+# The binaries this prefix gets, as "source|destination under drive_c/tbtsim/bin".
+files=()
+if [ $WITH_PROVIDER = 1 ]; then
+  files+=("$BIN32/tbtsim_provider.dll|x86/tbtsim_provider.dll" "$BIN64/tbtsim_provider.dll|x64/tbtsim_provider.dll")
+fi
+[ $WITH_SERVICE = 1 ] && files+=("$BIN64/tbtsim_service.exe|x64/tbtsim_service.exe")
+[ $WITH_ACPI = 1 ] && files+=("$BIN64/qmxacpi.sys|x64/qmxacpi.sys")
+for f in "${files[@]}"; do
+  src="${f%%|*}"
+  [ -f "$src" ] || { echo "make-prefix: missing $src (build the stand-ins first)" >&2; exit 1; }
+done
+
+base_stamp="$( { sha256sum <"$0"; echo "provider=$WITH_PROVIDER service=$WITH_SERVICE acpi=$WITH_ACPI"; wine --version; } | sha256sum | cut -d' ' -f1)"
+bins_stamp="$(for f in "${files[@]}"; do echo "${f#*|}"; sha256sum <"${f%%|*}"; done | sha256sum | cut -d' ' -f1)"
+
+make_base() {
+  echo "make-prefix: creating $PREFIX"
+  wineserver -k 2>/dev/null || true
+  rm -rf "$PREFIX"
+  mkdir -p "$PREFIX"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
+  # GDI+ sees only the prefix's fonts: every face the layout asks for or falls back to.
+  local fonts="$PREFIX/drive_c/windows/Fonts"
+  mkdir -p "$fonts"
+  for f in /usr/share/fonts/truetype/liberation/*.ttf /usr/share/fonts/truetype/wqy/*.tt? /usr/share/wine/fonts/tahoma*.ttf; do
+    [ -f "$f" ] && cp -f "$f" "$fonts/"
+  done
+  mkdir -p "$PREFIX/drive_c/tbtsim/bin/x86" "$PREFIX/drive_c/tbtsim/bin/x64"
+  if [ $WITH_PROVIDER = 1 ]; then
+    # HKLM in each registry view: an HKCU override is not honoured for this class.
+    wine reg add "$LOCATOR_KEY" /ve /d 'C:\tbtsim\bin\x86\tbtsim_provider.dll' /f /reg:32 >/dev/null
+    wine reg add "$LOCATOR_KEY" /v ThreadingModel /d Both /f /reg:32 >/dev/null
+    wine reg add "$LOCATOR_KEY" /ve /d 'C:\tbtsim\bin\x64\tbtsim_provider.dll' /f /reg:64 >/dev/null
+    wine reg add "$LOCATOR_KEY" /v ThreadingModel /d Both /f /reg:64 >/dev/null
+  fi
+  if [ $WITH_SERVICE = 1 ]; then
+    $WINE64 sc create ThunderboltService binPath= 'C:\tbtsim\bin\x64\tbtsim_service.exe C:\tbtsim\service.log' >/dev/null
+  fi
+  if [ $WITH_ACPI = 1 ]; then
+    $WINE64 sc create QMXACPI type= kernel binPath= 'C:\tbtsim\bin\x64\qmxacpi.sys' >/dev/null
+    # "sc config start= auto" fails for drivers; a demand-started one vanishes with the server.
+    wine reg add 'HKLM\System\CurrentControlSet\Services\QMXACPI' /v Start /t REG_DWORD /d 2 /f /reg:64 >/dev/null
+  fi
+  wineserver -w
+  rm -f "$PREFIX/.tbtsim-bins"
+  echo "$base_stamp" >"$PREFIX/.tbtsim-base"
+}
+
+install_bins() {
+  echo "make-prefix: installing stand-ins into $PREFIX"
+  # Nothing may hold the driver or the service while their files are replaced.
+  wineserver -k 2>/dev/null || true
+  for f in "${files[@]}"; do
+    local dst="$PREFIX/drive_c/tbtsim/bin/${f#*|}"
+    mkdir -p "$(dirname "$dst")"
+    cp -f "${f%%|*}" "$dst.new"
+    mv -f "$dst.new" "$dst"
+  done
+  echo "$bins_stamp" >"$PREFIX/.tbtsim-bins"
+}
+
+mkdir -p "$(dirname "$PREFIX")"
+(
+  flock 9
+  [ "$(cat "$PREFIX/.tbtsim-base" 2>/dev/null)" = "$base_stamp" ] || make_base
+  [ "$(cat "$PREFIX/.tbtsim-bins" 2>/dev/null)" = "$bins_stamp" ] || install_bins
+) 9>"$PREFIX.lock"
+echo "make-prefix: $PREFIX ready (provider=$WITH_PROVIDER service=$WITH_SERVICE acpi=$WITH_ACPI)"

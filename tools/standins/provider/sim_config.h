@@ -1,0 +1,54 @@
+// Settings and records of the simulated Thunderbolt provider. Everything the
+// stand-in does is steered by <dir>\provider.ini and written to <dir>\provider.log,
+// where <dir> is %TBTSIM_DIR% or C:\tbtsim.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The provider's own ReturnValue for a request it cannot serve (bad offset,
+// length or buffer): the Win32 "invalid parameter" code.
+constexpr uint32_t kSimReturnBadParameter = 87;
+// Largest ReadFirmware request the simulated controller answers.
+constexpr uint32_t kSimMaxReadLength = 4096;
+
+struct SimConfig {
+  std::wstring dir;           // config and record folder, no trailing backslash
+  std::wstring controllerId;  // key of the first listed controller instance
+  uint32_t controllers = 1;   // instances that the query lists, 0..4
+  std::wstring nvmPath;       // resolved path of the NVM dump
+  std::vector<uint8_t> nvm;   // the controller's NVM, active section at 0
+  bool nvmLoaded = false;
+  uint32_t nvmVersion = 0;              // what GetCurrentNvmVersion answers
+  DWORD latencyMs = 0;                  // added to every method execution
+  DWORD updateLatencyMs = 0;            // added to UpdateFirmware on top
+  std::optional<uint32_t> failVersion;  // ReturnValue forced on GetCurrentNvmVersion
+  std::optional<uint32_t> failRead;     // ... on ReadFirmware
+  std::optional<uint32_t> failUpdate;   // ... on UpdateFirmware
+};
+
+// The folder holding provider.ini and the records.
+std::wstring SimDir();
+
+// Reads <dir>\provider.ini and the NVM dump it names. Missing keys keep their
+// defaults; a dump that cannot be read leaves nvmLoaded false (every read then
+// fails with kSimReturnBadParameter).
+std::shared_ptr<const SimConfig> SimLoadConfig();
+
+// Parses a decimal or 0x-prefixed number; nullopt for empty or malformed text.
+std::optional<uint32_t> SimParseNumber(const std::wstring& text);
+
+// Appends one line "t=<unix seconds.millis> <text>" to <dir>\provider.log.
+// Safe to call from several threads.
+void SimRecord(const std::wstring& dir, const std::string& text);
+
+// Writes `bytes` to `path`, replacing the file; false on failure.
+bool SimWriteFile(const std::wstring& path, const uint8_t* bytes, size_t size);
+
+// UTF-16 to UTF-8 for the records.
+std::string SimUtf8(const std::wstring& text);

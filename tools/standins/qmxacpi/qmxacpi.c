@@ -1,0 +1,206 @@
+/* Stand-in for the notebook maker's ACPI control driver: creates \Device\QMXACPI
+ * with the \DosDevices\QMXACPI link and answers the control request
+ * 0x0022240C, {u32 method, u32 n, n payload bytes}. DEVS with the payload
+ * {u32 device id, u32 state} is answered with 4 bytes (0: done).
+ *
+ * Every open, close and request is appended as one text line to
+ * C:\tbtsim\acpi.log, so a test can read which devices were switched, in order:
+ *   t=<unix s.ms> seq=<n> DEVS dev=0x00060057 state=1 in=16 out=1024 reply=4 status=0x00000000
+ */
+#include <ddk/wdm.h>
+
+#define QMX_IOCTL_CALL 0x0022240C
+#define QMX_METHOD_DEVS 0x53564544u
+
+/* Not declared by the kernel headers at hand; exported by ntoskrnl. */
+NTSTATUS NTAPI ZwQuerySystemInformation(ULONG InformationClass, PVOID Information, ULONG Length,
+                                        PULONG ReturnLength);
+#define QMX_SYSTEM_TIME_OF_DAY_INFORMATION 3
+
+static LONG g_sequence;
+static PDEVICE_OBJECT g_device;
+
+/* A fixed-size text line built without a C runtime. */
+typedef struct {
+  char text[256];
+  ULONG length;
+} QMX_LINE;
+
+static void LineText(QMX_LINE* line, const char* text) {
+  while (*text && line->length < sizeof(line->text) - 1) line->text[line->length++] = *text++;
+}
+
+static void LineDecimal(QMX_LINE* line, ULONGLONG value, int minDigits) {
+  char digits[24];
+  int n = 0;
+  do {
+    digits[n++] = (char)('0' + value % 10);
+    value /= 10;
+  } while (value && n < (int)sizeof(digits));
+  while (n < minDigits && n < (int)sizeof(digits)) digits[n++] = '0';
+  while (n > 0 && line->length < sizeof(line->text) - 1) line->text[line->length++] = digits[--n];
+}
+
+static void LineHex(QMX_LINE* line, ULONG value) {
+  static const char hex[] = "0123456789ABCDEF";
+  int shift;
+  LineText(line, "0x");
+  for (shift = 28; shift >= 0 && line->length < sizeof(line->text) - 1; shift -= 4) {
+    line->text[line->length++] = hex[(value >> shift) & 0xF];
+  }
+}
+
+static void LineStart(QMX_LINE* line) {
+  ULONGLONG info[6] = {0};
+  ULONGLONG ms = 0;
+  line->length = 0;
+  /* CurrentTime (100 ns since 1601) follows BootTime. */
+  if (NT_SUCCESS(ZwQuerySystemInformation(QMX_SYSTEM_TIME_OF_DAY_INFORMATION, info, sizeof(info), NULL)) &&
+      info[1] > 116444736000000000ull) {
+    ms = (info[1] - 116444736000000000ull) / 10000;
+  }
+  LineText(line, "t=");
+  LineDecimal(line, ms / 1000, 1);
+  LineText(line, ".");
+  LineDecimal(line, ms % 1000, 3);
+  LineText(line, " seq=");
+  LineDecimal(line, (ULONGLONG)InterlockedIncrement(&g_sequence), 1);
+  LineText(line, " ");
+}
+
+static void Record(QMX_LINE* line) {
+  UNICODE_STRING path;
+  OBJECT_ATTRIBUTES attributes;
+  IO_STATUS_BLOCK io;
+  HANDLE file;
+  LineText(line, "\r\n");
+  RtlInitUnicodeString(&path, L"\\??\\C:\\tbtsim\\acpi.log");
+  InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
+  if (!NT_SUCCESS(ZwCreateFile(&file, FILE_APPEND_DATA | SYNCHRONIZE, &attributes, &io, NULL,
+                               FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
+                               FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, NULL, 0))) {
+    return;
+  }
+  ZwWriteFile(file, NULL, NULL, NULL, &io, line->text, line->length, NULL, NULL);
+  ZwClose(file);
+}
+
+static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = information;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
+}
+
+static NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT device, PIRP irp) {
+  QMX_LINE line;
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  (void)device;
+  LineStart(&line);
+  LineText(&line, stack->MajorFunction == IRP_MJ_CREATE ? "OPEN" : "CLOSE");
+  Record(&line);
+  return Complete(irp, STATUS_SUCCESS, 0);
+}
+
+static ULONG ReadU32(const UCHAR* bytes) {
+  return (ULONG)bytes[0] | ((ULONG)bytes[1] << 8) | ((ULONG)bytes[2] << 16) | ((ULONG)bytes[3] << 24);
+}
+
+static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+  ULONG inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+  ULONG outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+  UCHAR* buffer = (UCHAR*)irp->AssociatedIrp.SystemBuffer;
+  NTSTATUS status = STATUS_SUCCESS;
+  ULONG_PTR replied = 0;
+  ULONG method = 0, payload = 0;
+  QMX_LINE line;
+  (void)device;
+
+  LineStart(&line);
+  if (code != QMX_IOCTL_CALL) {
+    LineText(&line, "IOCTL code=");
+    LineHex(&line, code);
+    status = STATUS_INVALID_DEVICE_REQUEST;
+  } else if (inLength < 8 || !buffer) {
+    LineText(&line, "SHORT");
+    status = STATUS_INVALID_PARAMETER;
+  } else {
+    method = ReadU32(buffer);
+    payload = ReadU32(buffer + 4);
+    if (method == QMX_METHOD_DEVS) {
+      LineText(&line, "DEVS");
+    } else {
+      LineText(&line, "METHOD ");
+      LineHex(&line, method);
+    }
+    if (payload != inLength - 8) {
+      /* The length field must describe exactly the bytes that follow it. */
+      LineText(&line, " n=");
+      LineDecimal(&line, payload, 1);
+      status = STATUS_INVALID_PARAMETER;
+    } else if (method != QMX_METHOD_DEVS) {
+      status = STATUS_NOT_SUPPORTED;
+    } else if (payload != 8) {
+      LineText(&line, " n=");
+      LineDecimal(&line, payload, 1);
+      status = STATUS_INVALID_PARAMETER;
+    } else {
+      LineText(&line, " dev=");
+      LineHex(&line, ReadU32(buffer + 8));
+      LineText(&line, " state=");
+      LineDecimal(&line, ReadU32(buffer + 12), 1);
+      if (outLength >= 4) {
+        RtlZeroMemory(buffer, 4); /* the reply overwrites the request in a buffered exchange */
+        replied = 4;
+      }
+    }
+  }
+  LineText(&line, " in=");
+  LineDecimal(&line, inLength, 1);
+  LineText(&line, " out=");
+  LineDecimal(&line, outLength, 1);
+  LineText(&line, " reply=");
+  LineDecimal(&line, replied, 1);
+  LineText(&line, " status=");
+  LineHex(&line, (ULONG)status);
+  Record(&line);
+  return Complete(irp, status, replied);
+}
+
+static void NTAPI Unload(PDRIVER_OBJECT driver) {
+  UNICODE_STRING link;
+  (void)driver;
+  RtlInitUnicodeString(&link, L"\\DosDevices\\QMXACPI");
+  IoDeleteSymbolicLink(&link);
+  if (g_device) IoDeleteDevice(g_device);
+  g_device = NULL;
+}
+
+NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
+  UNICODE_STRING name, link;
+  NTSTATUS status;
+  QMX_LINE line;
+  (void)registryPath;
+
+  RtlInitUnicodeString(&name, L"\\Device\\QMXACPI");
+  RtlInitUnicodeString(&link, L"\\DosDevices\\QMXACPI");
+  status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &g_device);
+  if (!NT_SUCCESS(status)) return status;
+  status = IoCreateSymbolicLink(&link, &name);
+  if (!NT_SUCCESS(status)) {
+    IoDeleteDevice(g_device);
+    g_device = NULL;
+    return status;
+  }
+  driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreateClose;
+  driver->MajorFunction[IRP_MJ_CLOSE] = DispatchCreateClose;
+  driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchControl;
+  driver->DriverUnload = Unload;
+
+  LineStart(&line);
+  LineText(&line, "LOADED");
+  Record(&line);
+  return STATUS_SUCCESS;
+}

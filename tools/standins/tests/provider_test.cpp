@@ -1,0 +1,428 @@
+// The simulated provider through real COM and OLE automation: the DLL is loaded
+// as COM would load it (DllGetClassObject), and every call goes through the
+// WMI interfaces with Wine's VARIANT and SAFEARRAY functions. Settings and
+// records live in a temporary folder named by TBTSIM_DIR.
+#include <windows.h>
+#include <wbemcli.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tools/standins/provider/object_path.h"
+
+namespace {
+
+constexpr wchar_t kId[] = L"TBT\\NHI_TEST\\0";
+constexpr wchar_t kEscapedPath[] = L"SdkTbtController.ControllerId=\"TBT\\\\NHI_TEST\\\\0\"";
+
+template <typename T>
+struct Ref {
+  T* p = nullptr;
+  Ref() = default;
+  Ref(const Ref&) = delete;
+  ~Ref() { reset(); }
+  void reset() {
+    if (p) p->Release();
+    p = nullptr;
+  }
+  T** out() {
+    reset();
+    return &p;
+  }
+  T* operator->() const { return p; }
+};
+
+struct Bstr {
+  BSTR b;
+  explicit Bstr(const std::wstring& text)
+      : b(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  ~Bstr() { SysFreeString(b); }
+};
+
+// HRESULTs and WBEM codes compared as the same unsigned 32-bit values.
+template <typename T>
+unsigned long U(T value) {
+  return static_cast<unsigned long>(value);
+}
+
+std::string Narrow(const std::wstring& text) {
+  return std::string(text.begin(), text.end());
+}
+
+class ProviderTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    CoInitialize(nullptr);
+    module_ = LoadLibraryW(L"tbtsim_provider.dll");
+    ASSERT_NE(module_, nullptr) << GetLastError();
+    getClassObject_ = reinterpret_cast<decltype(getClassObject_)>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+    canUnloadNow_ = reinterpret_cast<decltype(canUnloadNow_)>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
+    ASSERT_NE(getClassObject_, nullptr);
+    ASSERT_NE(canUnloadNow_, nullptr);
+  }
+
+  void SetUp() override {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    dir_ = std::wstring(temp) + L"tbtsim_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+           std::to_wstring(counter_++);
+    CreateDirectoryW(dir_.c_str(), nullptr);
+    SetEnvironmentVariableW(L"TBTSIM_DIR", dir_.c_str());
+    nvm_.resize(8192);
+    for (size_t i = 0; i < nvm_.size(); ++i) nvm_[i] = static_cast<uint8_t>(i * 7 + 3);
+    WriteBytes(L"nvm.bin", nvm_);
+    Configure(L"");
+  }
+
+  void TearDown() override {
+    services_.reset();
+    for (const wchar_t* name : {L"provider.ini", L"provider.log", L"nvm.bin", L"received.bin"}) {
+      DeleteFileW((dir_ + L"\\" + name).c_str());
+    }
+    RemoveDirectoryW(dir_.c_str());
+  }
+
+  void WriteBytes(const wchar_t* name, const std::vector<uint8_t>& bytes) {
+    std::ofstream(std::filesystem::path(dir_ + L"\\" + name), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+
+  std::vector<uint8_t> ReadBytes(const wchar_t* name) {
+    std::ifstream in(std::filesystem::path(dir_ + L"\\" + name), std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  }
+
+  std::string Record() {
+    std::vector<uint8_t> bytes = ReadBytes(L"provider.log");
+    return std::string(bytes.begin(), bytes.end());
+  }
+
+  // Writes provider.ini: the test's controller id and version plus `extra` lines.
+  void Configure(const std::wstring& extra) {
+    std::wstring text =
+        L"[Provider]\r\nControllerId=" + std::wstring(kId) + L"\r\nNvmVersion=0x2A\r\n" + extra;
+    std::ofstream(std::filesystem::path(dir_ + L"\\provider.ini")) << Narrow(text);
+  }
+
+  HRESULT Locator(Ref<IWbemLocator>& locator) {
+    Ref<IClassFactory> factory;
+    HRESULT hr =
+        getClassObject_(CLSID_WbemLocator, IID_IClassFactory, reinterpret_cast<void**>(factory.out()));
+    if (FAILED(hr)) return hr;
+    return factory->CreateInstance(nullptr, IID_IWbemLocator, reinterpret_cast<void**>(locator.out()));
+  }
+
+  HRESULT Connect(const std::wstring& ns = L"ROOT\\Intel\\Thunderbolt") {
+    Ref<IWbemLocator> locator;
+    HRESULT hr = Locator(locator);
+    if (FAILED(hr)) return hr;
+    Bstr text(ns);
+    return locator->ConnectServer(text.b, nullptr, nullptr, nullptr, 0, nullptr, nullptr, services_.out());
+  }
+
+  // A fresh in-parameter object for `method`, as the product's client makes it.
+  HRESULT InParams(const wchar_t* method, Ref<IWbemClassObject>& in) {
+    Ref<IWbemClassObject> cls, signature;
+    Bstr name(L"SdkTbtController");
+    HRESULT hr = services_->GetObject(name.b, 0, nullptr, cls.out(), nullptr);
+    if (FAILED(hr)) return hr;
+    hr = cls->GetMethod(method, 0, signature.out(), nullptr);
+    if (FAILED(hr)) return hr;
+    if (!signature.p) return E_POINTER;
+    return signature->SpawnInstance(0, in.out());
+  }
+
+  static HRESULT PutInt(IWbemClassObject* in, const wchar_t* name, LONG value, VARTYPE vt = VT_I4) {
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = vt;
+    V_I4(&v) = value;
+    return in->Put(name, 0, &v, 0);
+  }
+
+  static HRESULT PutBytes(IWbemClassObject* in, const std::vector<uint8_t>& bytes, LONG lower = 0) {
+    SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), lower};
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_ARRAY | VT_UI1;
+    V_ARRAY(&v) = SafeArrayCreate(VT_UI1, 1, &bound);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      LONG index = lower + static_cast<LONG>(i);
+      uint8_t byte = bytes[i];
+      SafeArrayPutElement(V_ARRAY(&v), &index, &byte);
+    }
+    HRESULT hr = in->Put(L"Buffer", 0, &v, 0);
+    VariantClear(&v);
+    return hr;
+  }
+
+  HRESULT Exec(const std::wstring& path, const wchar_t* method, IWbemClassObject* in,
+               Ref<IWbemClassObject>& out) {
+    Bstr p(path), m(method);
+    return services_->ExecMethod(p.b, m.b, 0, nullptr, in, out.out(), nullptr);
+  }
+
+  static LONG GetInt(IWbemClassObject* out, const wchar_t* name) {
+    VARIANT v;
+    VariantInit(&v);
+    EXPECT_EQ(U(out->Get(name, 0, &v, nullptr, nullptr)), U(WBEM_S_NO_ERROR)) << Narrow(name);
+    EXPECT_EQ(V_VT(&v), VT_I4) << Narrow(name);
+    LONG value = V_I4(&v);
+    VariantClear(&v);
+    return value;
+  }
+
+  // ReadFirmware through the whole client sequence; returns ReturnValue and the data.
+  LONG Read(LONG offset, LONG length, std::vector<uint8_t>& data) {
+    Ref<IWbemClassObject> in, out;
+    EXPECT_EQ(U(InParams(L"ReadFirmware", in)), U(WBEM_S_NO_ERROR));
+    PutInt(in.p, L"offset", offset);
+    PutInt(in.p, L"length", length);
+    EXPECT_EQ(U(Exec(kEscapedPath, L"ReadFirmware", in.p, out)), U(WBEM_S_NO_ERROR));
+    if (!out.p) return -1;
+    data.clear();
+    VARIANT v;
+    VariantInit(&v);
+    if (SUCCEEDED(out->Get(L"data", 0, &v, nullptr, nullptr)) && V_VT(&v) == (VT_ARRAY | VT_UI1)) {
+      LONG lower = 0, upper = -1;
+      SafeArrayGetLBound(V_ARRAY(&v), 1, &lower);
+      SafeArrayGetUBound(V_ARRAY(&v), 1, &upper);
+      for (LONG i = lower; i <= upper; ++i) {
+        uint8_t byte = 0;
+        SafeArrayGetElement(V_ARRAY(&v), &i, &byte);
+        data.push_back(byte);
+      }
+    }
+    VariantClear(&v);
+    return GetInt(out.p, L"ReturnValue");
+  }
+
+  LONG Update(const std::vector<uint8_t>& bytes, LONG size) {
+    Ref<IWbemClassObject> in, out;
+    EXPECT_EQ(U(InParams(L"UpdateFirmware", in)), U(WBEM_S_NO_ERROR));
+    PutInt(in.p, L"BufferSize", size);
+    PutBytes(in.p, bytes);
+    EXPECT_EQ(U(Exec(kEscapedPath, L"UpdateFirmware", in.p, out)), U(WBEM_S_NO_ERROR));
+    return out.p ? GetInt(out.p, L"ReturnValue") : -1;
+  }
+
+  static size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
+    return n;
+  }
+
+  static inline HMODULE module_ = nullptr;
+  static inline HRESULT(WINAPI* getClassObject_)(REFCLSID, REFIID, void**) = nullptr;
+  static inline HRESULT(WINAPI* canUnloadNow_)() = nullptr;
+  static inline int counter_ = 0;
+  std::wstring dir_;
+  std::vector<uint8_t> nvm_;
+  Ref<IWbemServices> services_;
+};
+
+TEST(ObjectPathTest, ParsesTheFormsWmiAccepts) {
+  struct Case {
+    const wchar_t* text;
+    bool ok;
+    const wchar_t* cls;
+    const wchar_t* value;
+  } cases[] = {
+      {L"SdkTbtController", true, L"SdkTbtController", L""},
+      {L"SdkTbtController.ControllerId=\"A\\\\B\"", true, L"SdkTbtController", L"A\\B"},
+      {L"SdkTbtController.ControllerId=\"say \\\"hi\\\"\"", true, L"SdkTbtController", L"say \"hi\""},
+      {L"\\\\.\\ROOT\\Intel\\Thunderbolt:SdkTbtController.ControllerId=\"x\"", true, L"SdkTbtController",
+       L"x"},
+      {L"SdkTbtController.ControllerId=\"\"", true, L"SdkTbtController", L""},
+      // A single backslash before an ordinary character is not an escape.
+      {L"SdkTbtController.ControllerId=\"A\\B\"", false, L"", L""},
+      {L"SdkTbtController.ControllerId=\"open", false, L"", L""},
+      {L"SdkTbtController.ControllerId=\"x\"tail", false, L"", L""},
+      {L"SdkTbtController.ControllerId=x", false, L"", L""},
+      {L"SdkTbtController.=\"x\"", false, L"", L""},
+      {L"", false, L"", L""},
+  };
+  for (const Case& c : cases) {
+    SimObjectPath path;
+    EXPECT_EQ(SimParseObjectPath(c.text, path), c.ok) << Narrow(c.text);
+    if (c.ok) {
+      EXPECT_EQ(path.className, c.cls) << Narrow(c.text);
+      EXPECT_EQ(path.keyValue, c.value) << Narrow(c.text);
+    }
+  }
+}
+
+TEST_F(ProviderTest, ConnectsOnlyToTheThunderboltNamespace) {
+  struct Case {
+    const wchar_t* ns;
+    unsigned long hr;
+  } cases[] = {
+      {L"ROOT\\Intel\\Thunderbolt", WBEM_S_NO_ERROR},
+      {L"root\\INTEL\\thunderbolt", WBEM_S_NO_ERROR},
+      {L"\\\\.\\ROOT\\Intel\\Thunderbolt", WBEM_S_NO_ERROR},
+      {L"ROOT\\CIMV2", WBEM_E_INVALID_NAMESPACE},
+      {L"ROOT\\Intel", WBEM_E_INVALID_NAMESPACE},
+      {L"", WBEM_E_INVALID_NAMESPACE},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(U(Connect(c.ns)), U(c.hr)) << Narrow(c.ns);
+    EXPECT_EQ(services_.p != nullptr, SUCCEEDED(static_cast<HRESULT>(c.hr))) << Narrow(c.ns);
+  }
+  EXPECT_EQ(Count(Record(), "ConnectServer"), std::size(cases));
+}
+
+TEST_F(ProviderTest, ListsTheControllerWithItsBackslashedId) {
+  ASSERT_EQ(U(Connect()), U(WBEM_S_NO_ERROR));
+  Ref<IEnumWbemClassObject> list;
+  Bstr wql(L"WQL"), query(L"select * from SdkTbtController");
+  ASSERT_EQ(U(services_->ExecQuery(wql.b, query.b, 0x30, nullptr, list.out())), U(WBEM_S_NO_ERROR));
+  IWbemClassObject* objects[2] = {};
+  ULONG returned = 0;
+  EXPECT_EQ(U(list->Next(WBEM_INFINITE, 2, objects, &returned)), U(WBEM_S_FALSE));
+  ASSERT_EQ(returned, 1u);
+  VARIANT id;
+  VariantInit(&id);
+  ASSERT_EQ(U(objects[0]->Get(L"ControllerId", 0, &id, nullptr, nullptr)), U(WBEM_S_NO_ERROR));
+  ASSERT_EQ(V_VT(&id), VT_BSTR);
+  EXPECT_STREQ(V_BSTR(&id), kId);
+  VariantClear(&id);
+  objects[0]->Release();
+
+  Bstr other(L"select * from Win32_Process"), wrong(L"SQL");
+  EXPECT_EQ(U(services_->ExecQuery(wql.b, other.b, 0x30, nullptr, list.out())), U(WBEM_E_INVALID_CLASS));
+  EXPECT_EQ(U(services_->ExecQuery(wrong.b, query.b, 0x30, nullptr, list.out())),
+            U(WBEM_E_INVALID_QUERY_TYPE));
+}
+
+TEST_F(ProviderTest, MethodsAnswerOnlyTheEscapedInstancePath) {
+  ASSERT_EQ(U(Connect()), U(WBEM_S_NO_ERROR));
+  struct Case {
+    std::wstring path;
+    unsigned long hr;
+  } cases[] = {
+      {kEscapedPath, WBEM_S_NO_ERROR},
+      {L"SdkTbtController.ControllerId=\"TBT\\NHI_TEST\\0\"", WBEM_E_INVALID_OBJECT_PATH},  // not escaped
+      {L"SdkTbtController.ControllerId=\"TBT\\\\OTHER\\\\0\"", WBEM_E_NOT_FOUND},
+      {L"SdkTbtController", WBEM_E_INVALID_METHOD},
+      {L"Win32_Process.Handle=\"1\"", WBEM_E_INVALID_CLASS},
+  };
+  for (const Case& c : cases) {
+    Ref<IWbemClassObject> out;
+    EXPECT_EQ(U(Exec(c.path, L"GetCurrentNvmVersion", nullptr, out)), U(c.hr)) << Narrow(c.path);
+    EXPECT_EQ(out.p != nullptr, SUCCEEDED(static_cast<HRESULT>(c.hr))) << Narrow(c.path);
+    if (out.p) {
+      EXPECT_EQ(GetInt(out.p, L"ReturnValue"), 0);
+      EXPECT_EQ(GetInt(out.p, L"NvmVersion"), 0x2A);
+    }
+  }
+}
+
+TEST_F(ProviderTest, SignaturesMatchTheMethods) {
+  ASSERT_EQ(U(Connect()), U(WBEM_S_NO_ERROR));
+  Ref<IWbemClassObject> cls, in;
+  Bstr name(L"SdkTbtController");
+  ASSERT_EQ(U(services_->GetObject(name.b, 0, nullptr, cls.out(), nullptr)), U(WBEM_S_NO_ERROR));
+  // A method without in-parameters has no in-signature.
+  EXPECT_EQ(U(cls->GetMethod(L"GetCurrentNvmVersion", 0, in.out(), nullptr)), U(WBEM_S_NO_ERROR));
+  EXPECT_EQ(in.p, nullptr);
+  EXPECT_EQ(U(cls->GetMethod(L"FlashEverything", 0, in.out(), nullptr)), U(WBEM_E_NOT_FOUND));
+
+  Ref<IWbemClassObject> read;
+  ASSERT_EQ(U(InParams(L"ReadFirmware", read)), U(WBEM_S_NO_ERROR));
+  EXPECT_EQ(U(PutInt(read.p, L"offset", 4)), U(WBEM_S_NO_ERROR));
+  EXPECT_EQ(U(PutInt(read.p, L"length", 4, VT_UI4)), U(WBEM_E_TYPE_MISMATCH));
+  EXPECT_EQ(U(PutInt(read.p, L"count", 4)), U(WBEM_E_NOT_FOUND));
+  // What one caller put never shows in the next caller's object.
+  Ref<IWbemClassObject> fresh;
+  ASSERT_EQ(U(InParams(L"ReadFirmware", fresh)), U(WBEM_S_NO_ERROR));
+  VARIANT v;
+  VariantInit(&v);
+  ASSERT_EQ(U(fresh->Get(L"offset", 0, &v, nullptr, nullptr)), U(WBEM_S_NO_ERROR));
+  EXPECT_EQ(V_VT(&v), VT_NULL);
+}
+
+TEST_F(ProviderTest, ReadFirmwareServesTheDumpAndRefusesOutOfRange) {
+  ASSERT_EQ(U(Connect()), U(WBEM_S_NO_ERROR));
+  std::vector<uint8_t> data;
+  EXPECT_EQ(Read(0x100, 4, data), 0);
+  EXPECT_EQ(data, std::vector<uint8_t>(nvm_.begin() + 0x100, nvm_.begin() + 0x104));
+  EXPECT_EQ(Read(8188, 4, data), 0);
+  EXPECT_EQ(data.size(), 4u);
+  struct Case {
+    LONG offset, length;
+  } refused[] = {{8190, 4}, {-4, 4}, {0, 0}, {0, 5000}, {0x7FFFFFFC, 8}};
+  for (const Case& c : refused) {
+    EXPECT_EQ(Read(c.offset, c.length, data), 87) << c.offset << "+" << c.length;
+    EXPECT_TRUE(data.empty());
+  }
+  // A parameter that never arrived makes the call itself fail.
+  Ref<IWbemClassObject> in, out;
+  ASSERT_EQ(U(InParams(L"ReadFirmware", in)), U(WBEM_S_NO_ERROR));
+  PutInt(in.p, L"offset", 0);
+  EXPECT_EQ(U(Exec(kEscapedPath, L"ReadFirmware", in.p, out)), U(WBEM_E_INVALID_METHOD_PARAMETERS));
+}
+
+TEST_F(ProviderTest, UpdateFirmwareRecordsExactlyTheBytesReceived) {
+  ASSERT_EQ(U(Connect()), U(WBEM_S_NO_ERROR));
+  std::vector<uint8_t> image(3000);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(255 - i % 251);
+  EXPECT_EQ(Update(image, 3000), 0);
+  EXPECT_EQ(ReadBytes(L"received.bin"), image);
+
+  // A size that disagrees with the array is refused, but what came is still recorded.
+  std::vector<uint8_t> shorter(image.begin(), image.begin() + 100);
+  EXPECT_EQ(Update(shorter, 3000), 87);
+  EXPECT_EQ(ReadBytes(L"received.bin"), shorter);
+  EXPECT_EQ(Update({}, 0), 87);
+}
+
+TEST_F(ProviderTest, ConfiguredFailuresLatencyAndMissingController) {
+  Configure(L"FailUpdateFirmware=5\r\nFailGetCurrentNvmVersion=0x80\r\nLatencyMs=150\r\n");
+  ASSERT_EQ(U(Connect()), U(WBEM_S_NO_ERROR));
+  std::vector<uint8_t> image(64, 0x5A);
+  ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(Update(image, 64), 5);
+  EXPECT_GE(GetTickCount64() - start, 150u);
+  EXPECT_EQ(ReadBytes(L"received.bin"), image);
+  Ref<IWbemClassObject> out;
+  ASSERT_EQ(U(Exec(kEscapedPath, L"GetCurrentNvmVersion", nullptr, out)), U(WBEM_S_NO_ERROR));
+  EXPECT_EQ(GetInt(out.p, L"ReturnValue"), 0x80);
+  EXPECT_EQ(GetInt(out.p, L"NvmVersion"), 0x2A);  // the version still comes with the failure
+
+  Configure(L"Controllers=0\r\n");
+  ASSERT_EQ(U(Connect()), U(WBEM_S_NO_ERROR));
+  Ref<IEnumWbemClassObject> list;
+  Bstr wql(L"WQL"), query(L"select * from SdkTbtController");
+  ASSERT_EQ(U(services_->ExecQuery(wql.b, query.b, 0x30, nullptr, list.out())), U(WBEM_S_NO_ERROR));
+  IWbemClassObject* first = nullptr;
+  ULONG returned = 7;
+  EXPECT_EQ(U(list->Next(WBEM_INFINITE, 1, &first, &returned)), U(WBEM_S_FALSE));
+  EXPECT_EQ(returned, 0u);
+  EXPECT_EQ(U(Exec(kEscapedPath, L"GetCurrentNvmVersion", nullptr, out)), U(WBEM_E_NOT_FOUND));
+}
+
+TEST_F(ProviderTest, RecordsEveryCallAndFreesEveryObject) {
+  ASSERT_EQ(U(Connect()), U(WBEM_S_NO_ERROR));
+  std::vector<uint8_t> data;
+  for (int i = 0; i < 3; ++i) Read(i * 4, 4, data);
+  Update(std::vector<uint8_t>(16, 1), 16);
+  std::string record = Record();
+  EXPECT_EQ(Count(record, "ExecMethod method=ReadFirmware"), 3u);
+  EXPECT_EQ(Count(record, "ExecMethod method=UpdateFirmware"), 1u);
+  EXPECT_EQ(Count(record, "GetMethod class=SdkTbtController name=ReadFirmware in=1 out=0"), 3u);
+  EXPECT_NE(record.find("offset=8 length=4 return=0"), std::string::npos);
+  EXPECT_NE(record.find("Put class=__PARAMETERS name=Buffer type=0 vt=0x2011"), std::string::npos);
+
+  EXPECT_EQ(canUnloadNow_(), S_FALSE);  // the connection is still held
+  services_.reset();
+  EXPECT_EQ(canUnloadNow_(), S_OK);
+}
+
+}  // namespace
