@@ -97,6 +97,12 @@ void CUpdateDlg::LayoutControls() {
     button.SetTextAlign(kCentre, kCentre);
     button.SetTextFont(faces.pszButton, fTextEm, faces.nButtonStyle, kPixel);
   };
+  // The message and the caution read as body text, top left.
+  auto styleText = [&](CSkinLabel& label, Gdiplus::ARGB argbText) {
+    label.SetTextColor(argbText);
+    label.SetTextAlign(kNear, kNear);
+    label.SetTextFont(faces.pszText, fTextEm, faces.nTextStyle, kPixel);
+  };
 
   // 1. Version, top right.
   m_lblVersion.SetTextColor(0xFF80DFE6);
@@ -143,17 +149,13 @@ void CUpdateDlg::LayoutControls() {
   AddChild(&m_btnExit);
 
   // 8. Message.
-  m_lblMessage.SetTextColor(0xFF020202);
-  m_lblMessage.SetTextAlign(kNear, kNear);
-  m_lblMessage.SetTextFont(faces.pszText, fTextEm, faces.nTextStyle, kPixel);
+  styleText(m_lblMessage, 0xFF020202);
   place(m_lblMessage, 100, 297, 1400, 180);
   m_lblMessage.SetWindowTextW(text(L"IDS_PROMPT"));
   AddChild(&m_lblMessage);
 
   // 9. Caution text, shown on battery only.
-  m_lblCaution.SetTextColor(0xFFA40000);
-  m_lblCaution.SetTextAlign(kNear, kNear);
-  m_lblCaution.SetTextFont(faces.pszText, fTextEm, faces.nTextStyle, kPixel);
+  styleText(m_lblCaution, 0xFFA40000);
   place(m_lblCaution, 130, 1124, 1000, 100);
   m_lblCaution.SetWindowTextW(text(L"IDS_CAUTION"));
   m_lblCaution.ShowWindow(SW_HIDE);

@@ -22,15 +22,6 @@ constexpr uint32_t kSectionChars = 30;
 constexpr wchar_t kLanguageSection[] = L"Language";
 constexpr wchar_t kFallbackKey[] = L"0x409";
 
-uint32_t ReadProfileString(const std::filesystem::path& file, const wchar_t* section, const wchar_t* key,
-                           wchar_t* out, uint32_t size) {
-#ifdef _WIN32
-  return GetPrivateProfileStringW(section, key, L"", out, size, file.c_str());
-#else
-  return IniReadString(file, section, key, L"", out, size);
-#endif
-}
-
 // The executable's full path. The buffer grows until the name fits, so the tool
 // also runs from folders nested deeper than a fixed buffer would allow.
 #ifdef _WIN32
@@ -64,6 +55,15 @@ std::string ExecutablePath() {
 #endif
 
 }  // namespace
+
+uint32_t ReadLocalizedProfileString(const std::filesystem::path& file, const wchar_t* section,
+                                    const wchar_t* key, wchar_t* out, uint32_t size) {
+#ifdef _WIN32
+  return GetPrivateProfileStringW(section, key, L"", out, size, file.c_str());
+#else
+  return IniReadString(file, section, key, L"", out, size);
+#endif
+}
 
 uint16_t MapTextLanguage(uint16_t langId) {
   const uint16_t primary = langId & 0x3FF;
@@ -107,13 +107,13 @@ void LoadLocalizedStringFrom(const std::filesystem::path& iniFile, uint16_t lang
   wchar_t languageKey[kKeyChars] = {};
   wchar_t section[kSectionChars] = {};
   std::swprintf(languageKey, kKeyChars, L"0x%X", static_cast<unsigned>(mapped));
-  ReadProfileString(iniFile, kLanguageSection, languageKey, section, kSectionChars);
+  ReadLocalizedProfileString(iniFile, kLanguageSection, languageKey, section, kSectionChars);
   if (section[0] == L'\0') {
     std::wcscpy(languageKey, kFallbackKey);
-    ReadProfileString(iniFile, kLanguageSection, languageKey, section, kSectionChars);
+    ReadLocalizedProfileString(iniFile, kLanguageSection, languageKey, section, kSectionChars);
     if (section[0] == L'\0') return;
   }
-  if (size > 0) ReadProfileString(iniFile, section, key, out, size);
+  if (size > 0) ReadLocalizedProfileString(iniFile, section, key, out, size);
 }
 
 void LoadLocalizedString(uint16_t langId, const wchar_t* key, wchar_t* out, uint32_t size) {

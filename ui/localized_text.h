@@ -16,6 +16,11 @@ void LoadLocalizedString(uint16_t langId, const wchar_t* key, wchar_t* out, uint
 void LoadLocalizedStringFrom(const std::filesystem::path& iniFile, uint16_t langId, const wchar_t* key,
                              wchar_t* out, uint32_t size);
 
+// One profile read as the lookup makes it: the platform's reader on Windows,
+// ours (ui/ini_reader.h) elsewhere; the empty string is the default.
+uint32_t ReadLocalizedProfileString(const std::filesystem::path& file, const wchar_t* section,
+                                    const wchar_t* key, wchar_t* out, uint32_t size);
+
 // data\Update.ini in the folder of the running executable, or an empty path
 // when the executable's own path cannot be had.
 std::filesystem::path LocalizedTextFile();

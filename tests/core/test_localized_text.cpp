@@ -28,17 +28,6 @@ using texttest::WriteIni;
 
 constexpr uint32_t kOut = 64;
 
-// One profile read through the platform's reader: Windows' own where there is
-// one, ours elsewhere.
-uint32_t PlatformRead(const std::filesystem::path& file, const wchar_t* section, const wchar_t* key,
-                      wchar_t* out, uint32_t size) {
-#ifdef _WIN32
-  return GetPrivateProfileStringW(section, key, L"", out, size, file.c_str());
-#else
-  return IniReadString(file, section, key, L"", out, size);
-#endif
-}
-
 // ---------------------------------------------------------------------------
 // Profile reads: the properties the lookup relies on.
 
@@ -102,7 +91,7 @@ TEST_P(ProfileRead, MatchesThePlatformRules) {
   WriteIni(file, c.ini);
 
   std::vector<wchar_t> out(c.size + 1, L'#');
-  const uint32_t n = PlatformRead(file, c.section, c.key, out.data(), c.size);
+  const uint32_t n = ReadLocalizedProfileString(file, c.section, c.key, out.data(), c.size);
   EXPECT_EQ(std::wstring(out.data()), c.expected);
   EXPECT_EQ(n, std::wcslen(c.expected));
   EXPECT_EQ(out[c.size], L'#') << "wrote past the capacity";
@@ -161,7 +150,7 @@ TEST(ProfileEncoding, ReadsLikeThePlatform) {
     const auto file = dir.path() / "enc.ini";
     WriteBytes(file, c.bytes);
     wchar_t out[kOut];
-    PlatformRead(file, L"S", L"k", out, kOut);
+    ReadLocalizedProfileString(file, L"S", L"k", out, kOut);
     EXPECT_EQ(std::wstring(out), c.expected);
     wchar_t ours[kOut];
     IniReadString(file, L"S", L"k", L"", ours, kOut);

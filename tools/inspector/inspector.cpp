@@ -69,7 +69,7 @@ void PrintState(HWND hwnd, bool toError) {
            state.rect.left, state.rect.top, state.rect.right - state.rect.left,
            state.rect.bottom - state.rect.top);
   auto emit = toError ? Err : Out;
-  emit(header + InspectUtf8(state.title));
+  emit(header + WideToUtf8(state.title));
   for (const ControlState& c : state.controls) emit(InspectFormat(c));
 }
 
@@ -119,11 +119,11 @@ int Launch(const std::wstring& recordPath, const std::vector<std::wstring>& comm
   if (!CreateProcessW(command[0].c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
     record.Line("error=launch " + std::to_string(GetLastError()));
-    Err("cannot start " + InspectUtf8(command[0]));
+    Err("cannot start " + WideToUtf8(command[0]));
     return 3;
   }
   CloseHandle(process.hThread);
-  record.Line("launched pid=" + std::to_string(process.dwProcessId) + " command=" + InspectUtf8(line));
+  record.Line("launched pid=" + std::to_string(process.dwProcessId) + " command=" + WideToUtf8(line));
 
   HWND hwnd = nullptr;
   std::vector<std::string> last;
@@ -201,7 +201,7 @@ int Wait(const std::vector<std::wstring>& args) {
     } else {
       InspectCondition condition;
       if (!InspectParseCondition(args[i], condition)) {
-        Err("bad condition " + InspectUtf8(args[i]));
+        Err("bad condition " + WideToUtf8(args[i]));
         return 3;
       }
       conditions.push_back(condition);
@@ -253,7 +253,7 @@ int WithControl(const std::wstring& idText, bool click) {
   }
   HWND control = GetDlgItem(hwnd, _wtoi(idText.c_str()));
   if (!control) {
-    Err("no control " + InspectUtf8(idText));
+    Err("no control " + WideToUtf8(idText));
     return 2;
   }
   if (click) {
@@ -306,7 +306,7 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (command == L"ini" && args.size() == 3) {
-    Out(InspectUtf8(
+    Out(WideToUtf8(
         InspectIniText(args[0], static_cast<uint16_t>(wcstoul(args[1].c_str(), nullptr, 16)), args[2])));
     return 0;
   }

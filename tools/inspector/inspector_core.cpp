@@ -116,18 +116,6 @@ bool InspectReadControl(HWND hwnd, int id, TextSource source, ControlState& stat
   return true;
 }
 
-std::string InspectUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                              nullptr);
-  std::string out(n > 0 ? n : 0, '\0');
-  if (n > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                        nullptr);
-  }
-  return out;
-}
-
 std::string InspectFormat(const ControlState& control) {
   std::wstring text = control.text;
   // One line per control: line breaks inside a text are shown escaped.
@@ -140,7 +128,7 @@ std::string InspectFormat(const ControlState& control) {
     }
   }
   return std::to_string(control.id) + " vis=" + (control.visible ? "1" : "0") +
-         " en=" + (control.enabled ? "1" : "0") + " text=" + InspectUtf8(shown);
+         " en=" + (control.enabled ? "1" : "0") + " text=" + WideToUtf8(shown);
 }
 
 std::wstring InspectJoinArgs(const std::vector<std::wstring>& args) {

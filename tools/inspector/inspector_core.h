@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/wide_utf8.h"
+
 struct ControlState {
   int id = 0;
   bool visible = false;
@@ -42,8 +44,6 @@ bool InspectReadControl(HWND hwnd, int id, TextSource source, ControlState& stat
 
 // "<id> vis=<0|1> en=<0|1> text=<utf-8>" for one control.
 std::string InspectFormat(const ControlState& control);
-
-std::string InspectUtf8(const std::wstring& text);
 
 // One command line from separate arguments, quoted so that the C runtime and
 // CommandLineToArgvW split it back into the same arguments.

@@ -79,8 +79,8 @@ TEST(InspectorTest, JoinedArgumentsSplitBackUnchanged) {
     std::vector<std::wstring> back(split, split + count);
     LocalFree(split);
     // The program name follows its own rule (no escapes); compare the arguments after it.
-    ASSERT_EQ(back.size(), args.size()) << InspectUtf8(line);
-    for (size_t i = 1; i < args.size(); ++i) EXPECT_EQ(back[i], args[i]) << InspectUtf8(line);
+    ASSERT_EQ(back.size(), args.size()) << WideToUtf8(line);
+    for (size_t i = 1; i < args.size(); ++i) EXPECT_EQ(back[i], args[i]) << WideToUtf8(line);
   }
 }
 
@@ -131,9 +131,9 @@ TEST(InspectorTest, ConditionsFollowTheControls) {
   };
   for (const Case& c : cases) {
     InspectCondition condition;
-    ASSERT_EQ(InspectParseCondition(c.text, condition), c.parses) << InspectUtf8(c.text);
+    ASSERT_EQ(InspectParseCondition(c.text, condition), c.parses) << WideToUtf8(c.text);
     if (c.parses) {
-      EXPECT_EQ(InspectConditionHolds(window.hwnd(), condition), c.holds) << InspectUtf8(c.text);
+      EXPECT_EQ(InspectConditionHolds(window.hwnd(), condition), c.holds) << WideToUtf8(c.text);
     }
   }
   ShowWindow(GetDlgItem(window.hwnd(), 1), SW_SHOW);

@@ -84,18 +84,6 @@ std::shared_ptr<const SimConfig> SimLoadConfig() {
   return config;
 }
 
-std::string SimUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                              nullptr);
-  std::string out(n > 0 ? n : 0, '\0');
-  if (n > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                        nullptr);
-  }
-  return out;
-}
-
 void SimRecord(const std::wstring& dir, const std::string& text) {
   FILETIME now{};
   GetSystemTimeAsFileTime(&now);

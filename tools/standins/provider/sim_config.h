@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/wide_utf8.h"
+
 // The provider's own ReturnValue for a request it cannot serve (bad offset,
 // length or buffer): the Win32 "invalid parameter" code.
 constexpr uint32_t kSimReturnBadParameter = 87;
@@ -49,6 +51,3 @@ void SimRecord(const std::wstring& dir, const std::string& text);
 
 // Writes `bytes` to `path`, replacing the file; false on failure.
 bool SimWriteFile(const std::wstring& path, const uint8_t* bytes, size_t size);
-
-// UTF-16 to UTF-8 for the records.
-std::string SimUtf8(const std::wstring& text);

@@ -28,7 +28,7 @@ std::wstring FromBstr(const BSTR text) {
 }
 
 std::string Quote(const BSTR text) {
-  return text ? "\"" + SimUtf8(FromBstr(text)) + "\"" : "null";
+  return text ? "\"" + WideToUtf8(FromBstr(text)) + "\"" : "null";
 }
 
 VARTYPE VarTypeFor(CIMTYPE type) {
@@ -97,7 +97,7 @@ bool GetInt(IWbemClassObject* in, const wchar_t* name, LONG& value, std::string&
   VariantInit(&v);
   HRESULT hr = in->Get(name, 0, &v, nullptr, nullptr);
   bool ok = SUCCEEDED(hr) && V_VT(&v) == VT_I4;
-  note += Fmt(" %s=%s", SimUtf8(name).c_str(), SUCCEEDED(hr) ? Describe(&v).c_str() : "missing");
+  note += Fmt(" %s=%s", WideToUtf8(name).c_str(), SUCCEEDED(hr) ? Describe(&v).c_str() : "missing");
   if (ok) value = V_I4(&v);
   VariantClear(&v);
   return ok;
@@ -284,7 +284,7 @@ STDMETHODIMP SimObject::Put(LPCWSTR wszName, LONG lFlags, VARIANT* pVal, CIMTYPE
   }
   if (!recordDir_.empty()) {
     SimRecord(recordDir_, Fmt("Put class=%s name=%s type=%ld vt=0x%x value=%s result=0x%08lX",
-                              SimUtf8(className_).c_str(), wszName ? SimUtf8(wszName).c_str() : "null",
+                              WideToUtf8(className_).c_str(), wszName ? WideToUtf8(wszName).c_str() : "null",
                               static_cast<long>(Type), pVal ? V_VT(pVal) : 0, Describe(pVal).c_str(),
                               static_cast<unsigned long>(hr)));
   }
@@ -393,7 +393,7 @@ STDMETHODIMP SimObject::SpawnInstance(LONG lFlags, IWbemClassObject** ppNewInsta
     *ppNewInstance = instance;
   }
   if (!recordDir_.empty()) {
-    SimRecord(recordDir_, Fmt("SpawnInstance class=%s result=0x%08lX", SimUtf8(className_).c_str(),
+    SimRecord(recordDir_, Fmt("SpawnInstance class=%s result=0x%08lX", WideToUtf8(className_).c_str(),
                               static_cast<unsigned long>(hr)));
   }
   return hr;
@@ -435,7 +435,7 @@ STDMETHODIMP SimObject::GetMethod(LPCWSTR wszName, LONG lFlags, IWbemClassObject
   }
   if (!recordDir_.empty()) {
     SimRecord(recordDir_, Fmt("GetMethod class=%s name=%s in=%d out=%d result=0x%08lX",
-                              SimUtf8(className_).c_str(), wszName ? SimUtf8(wszName).c_str() : "null",
+                              WideToUtf8(className_).c_str(), wszName ? WideToUtf8(wszName).c_str() : "null",
                               ppInSignature ? 1 : 0, ppOutSignature ? 1 : 0, static_cast<unsigned long>(hr)));
   }
   return hr;
@@ -893,7 +893,7 @@ STDMETHODIMP SimServices::ExecMethod(const BSTR strObjectPath, const BSTR strMet
   SimRecord(config_->dir,
             Fmt("ExecMethod method=%s path=%s flags=0x%lx context=%d in=%d out=%d callresult=%d%s "
                 "elapsed_ms=%llu result=0x%08lX",
-                SimUtf8(method).c_str(), Quote(strObjectPath).c_str(), static_cast<unsigned long>(lFlags),
+                WideToUtf8(method).c_str(), Quote(strObjectPath).c_str(), static_cast<unsigned long>(lFlags),
                 pCtx ? 1 : 0, pInParams ? 1 : 0, ppOutParams ? 1 : 0, ppCallResult ? 1 : 0, note.c_str(),
                 static_cast<unsigned long long>(GetTickCount64() - started), static_cast<unsigned long>(hr)));
   return hr;
