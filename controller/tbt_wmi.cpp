@@ -6,6 +6,7 @@
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -64,10 +65,21 @@ bool GetUint32(IWbemClassObject* pObject, const wchar_t* name, uint32_t& value) 
 }
 
 // Stores one in-parameter with the type that the method's signature gives it.
-// The provider reports a missing parameter itself, so the outcome is not used.
-void PutParameter(IWbemClassObject* pInParams, const wchar_t* name, VARIANT& value) {
-  pInParams->Put(name, 0, &value, 0);
+// A parameter that did not arrive must stop the call: a provider may answer a
+// ReadFirmware without its offset from some other offset, or run an
+// UpdateFirmware without its Buffer.
+TbtStatus PutParameter(IWbemClassObject* pInParams, const wchar_t* name, VARIANT& value) {
+  const HRESULT hr = pInParams->Put(name, 0, &value, 0);
   VariantClear(&value);
+  return FAILED(hr) ? ERR_PROVIDER_FAILED : STATUS_OK;
+}
+
+VARIANT I4Variant(int32_t number) {
+  VARIANT value;
+  VariantInit(&value);
+  V_VT(&value) = VT_I4;
+  V_I4(&value) = static_cast<LONG>(number);
+  return value;
 }
 
 // The steps every method call shares: find the controller, fetch the class
@@ -213,31 +225,35 @@ TbtStatus TbtGetCurrentNvmVersion(uint32_t& version) {
 TbtStatus TbtReadFirmware(uint32_t offset, uint32_t length, uint8_t* buffer) {
   if (!buffer && length > 0) return ERR_PROVIDER_FAILED;
   auto putInParams = [&](IWbemClassObject* pIn) -> TbtStatus {
-    VARIANT value;
-    VariantInit(&value);
-    V_VT(&value) = VT_I4;
-    V_I4(&value) = static_cast<LONG>(offset);
-    PutParameter(pIn, L"offset", value);
-    V_VT(&value) = VT_I4;
-    V_I4(&value) = static_cast<LONG>(length);
-    PutParameter(pIn, L"length", value);
-    return STATUS_OK;
+    VARIANT value = I4Variant(static_cast<int32_t>(offset));
+    if (TbtStatus status = PutParameter(pIn, L"offset", value)) return status;
+    value = I4Variant(static_cast<int32_t>(length));
+    return PutParameter(pIn, L"length", value);
   };
-  auto readOutParams = [&](IWbemClassObject* pOut, TbtStatus&) {
+  auto readOutParams = [&](IWbemClassObject* pOut, TbtStatus& status) {
+    // Staged first: a success must deliver all `length` bytes, or the caller
+    // would go on to compare bytes that nobody read.
+    std::vector<uint8_t> staged;
+    uint32_t delivered = 0;
     Variant data;
-    if (FAILED(pOut->Get(L"data", 0, &data.v, nullptr, nullptr)) || V_VT(&data.v) != (VT_ARRAY | VT_UI1))
-      return;
-    SAFEARRAY* psa = V_ARRAY(&data.v);
-    LONG upper = -1;
-    if (!psa || SafeArrayGetDim(psa) != 1 || FAILED(SafeArrayGetUBound(psa, 1, &upper)) || upper < 0) return;
-    // Elements that cannot be fetched leave their byte as it was; none exist
-    // past the upper bound, so the copy ends there.
-    const uint32_t end = std::min<uint64_t>(length, static_cast<uint64_t>(upper) + 1);
-    for (uint32_t i = 0; i < end; ++i) {
-      LONG index = static_cast<LONG>(i);
-      uint8_t byte = 0;
-      if (SUCCEEDED(SafeArrayGetElement(psa, &index, &byte))) buffer[i] = byte;
+    if (SUCCEEDED(pOut->Get(L"data", 0, &data.v, nullptr, nullptr)) && V_VT(&data.v) == (VT_ARRAY | VT_UI1) &&
+        V_ARRAY(&data.v) && SafeArrayGetDim(V_ARRAY(&data.v)) == 1) {
+      SAFEARRAY* psa = V_ARRAY(&data.v);
+      LONG upper = -1;
+      // No element exists past the upper bound, so the copy ends there.
+      if (SUCCEEDED(SafeArrayGetUBound(psa, 1, &upper)) && upper >= 0)
+        staged.assign(buffer, buffer + std::min<uint64_t>(length, static_cast<uint64_t>(upper) + 1));
+      for (uint32_t i = 0; i < staged.size(); ++i) {
+        LONG index = static_cast<LONG>(i);
+        if (SUCCEEDED(SafeArrayGetElement(psa, &index, &staged[i]))) ++delivered;
+      }
     }
+    if (status == STATUS_OK && delivered < length) {
+      status = ERR_PROVIDER_FAILED;  // and nothing of the short answer is handed on
+      return;
+    }
+    // A provider's own failure code still brings whatever bytes it sent.
+    std::copy(staged.begin(), staged.end(), buffer);
   };
   return CallMethod(L"ReadFirmware", true, putInParams, readOutParams);
 }
@@ -245,11 +261,8 @@ TbtStatus TbtReadFirmware(uint32_t offset, uint32_t length, uint8_t* buffer) {
 TbtStatus TbtUpdateFirmware(const uint8_t* image, int32_t size) {
   if (!image && size > 0) return ERR_IMAGE_UNUSABLE;
   auto putInParams = [&](IWbemClassObject* pIn) -> TbtStatus {
-    VARIANT value;
-    VariantInit(&value);
-    V_VT(&value) = VT_I4;
-    V_I4(&value) = size;
-    PutParameter(pIn, L"BufferSize", value);
+    VARIANT value = I4Variant(size);
+    if (TbtStatus status = PutParameter(pIn, L"BufferSize", value)) return status;
 
     const LONG count = size > 0 ? size : 0;
     SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count));
@@ -265,8 +278,7 @@ TbtStatus TbtUpdateFirmware(const uint8_t* image, int32_t size) {
     // From here the variant owns the array; clearing it destroys it once.
     V_VT(&value) = VT_ARRAY | VT_UI1;
     V_ARRAY(&value) = psa;
-    PutParameter(pIn, L"Buffer", value);
-    return STATUS_OK;
+    return PutParameter(pIn, L"Buffer", value);
   };
   return CallMethod(L"UpdateFirmware", true, putInParams, [](IWbemClassObject*, TbtStatus&) {});
 }

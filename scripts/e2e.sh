@@ -20,7 +20,7 @@ give_up() {
 if [ ! -f "$product_build/build.ninja" ]; then
   cmake --preset win32 -B "$product_build" >/dev/null || give_up "cannot configure $product_build"
 fi
-cmake --build "$product_build" -j2 --target TbtFwUpdate tbtsim_provider tbtsim_probe inspector ||
+cmake --build "$product_build" -j2 --target TbtFwUpdate tbtsim_provider tbtsim_probe inspector nvmcheck ||
   give_up "cannot build the product and its test helpers in $product_build"
 if [ ! -f "$win64/build.ninja" ]; then
   cmake -G Ninja -B "$win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" tools/standins \

@@ -83,11 +83,23 @@ BOOL CUpdateDlg::OnInitDialog() {
   return TRUE;
 }
 
+// Exit and the close cross are disabled while the worker runs, but a command
+// can still arrive (posted, or a click on a disabled control under some window
+// managers): the window must stay up until the outcome is shown.
 void CUpdateDlg::OnOK() {
+  if (m_phase == UpdatePhase::kRunning) return;
   CLayeredDialog::OnOK();
 }
 
+void CUpdateDlg::OnCancel() {
+  if (m_phase == UpdatePhase::kRunning) return;
+  CLayeredDialog::OnCancel();
+}
+
 void CUpdateDlg::OnUpdateClicked() {
+  // One procedure per process: the wait loop dispatches queued messages, so a
+  // second Update command may arrive while the first run is busy, or after it.
+  if (m_phase != UpdatePhase::kPrompt) return;
   m_btnUpdate.EnableWindow(FALSE);
   m_btnClose.EnableWindow(FALSE);
   m_picCautionIcon.ShowWindow(SW_HIDE);
@@ -170,6 +182,8 @@ bool CUpdateDlg::RunWorker() {
 }
 
 void CUpdateDlg::OnShutdownClicked() {
+  // Only a finished, successful write may be followed by a power-off.
+  if (m_phase != UpdatePhase::kSucceeded) return;
   PowerOffMachine(m_hWnd);
 }
 

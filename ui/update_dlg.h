@@ -58,6 +58,7 @@ class CUpdateDlg : public CLayeredDialog {
   void DoDataExchange(CDataExchange* pDX) override;
   BOOL OnInitDialog() override;
   void OnOK() override;
+  void OnCancel() override;
   void LayoutControls() override;
 
   void OnDestroy();

@@ -99,12 +99,18 @@ TbtStatus CheckAndWrite(HANDLE hFile, uint32_t currentVersion, const UpdateState
     return ERR_OUT_OF_MEMORY;
   }
 
-  // One read; bytes it does not deliver stay zero and the check decides.
-  DWORD read = 0;
-  ReadFile(hFile, pImage, size, &read, nullptr);
+  // The whole file or nothing: the check looks at headers and settings only,
+  // so a tail that failed to read (removable media, a network share) would
+  // pass it and be written as zeros.
+  DWORD total = 0;
+  while (total < size) {
+    DWORD read = 0;
+    if (!ReadFile(hFile, pImage + total, size - total, &read, nullptr) || read == 0) break;
+    total += read;
+  }
 
   uint32_t imageVersion = 0;
-  TbtStatus status = CheckImageCompatibility(pImage, size, imageVersion);
+  TbtStatus status = total == size ? CheckImageCompatibility(pImage, size, imageVersion) : ERR_IMAGE_UNUSABLE;
   if (status == STATUS_OK) {
     status = ApplyVersionPolicy(imageVersion, currentVersion, state.m_bDowngradable);
     if (status == STATUS_OK) status = TbtUpdateFirmware(pImage, static_cast<int32_t>(size));

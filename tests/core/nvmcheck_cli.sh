@@ -41,6 +41,12 @@ check two-images 2 "" -- "$samples/update-newer.bin" "$samples/update-older.bin"
 check missing-image 2 "" -- "$tmp/nope.bin" "${nvm[@]}"
 check missing-dump 2 "" -- "$samples/update-newer.bin" --nvm "$tmp/nope.nvm" --nvm-version 1
 check dir-image 2 "" -- "$tmp" "${nvm[@]}"
+# Inputs that never end or are far too large are refused without reading them whole.
+truncate -s 3G "$tmp/huge.bin"
+check endless-image 2 "" -- /dev/zero "${nvm[@]}"
+check huge-image 2 "" -- "$tmp/huge.bin" "${nvm[@]}"
+check huge-dump 2 "" -- "$samples/update-newer.bin" --nvm "$tmp/huge.bin" --nvm-version 1
+grep -q 'larger than 64 MiB' "$tmp/err" && pass=$((pass+1)) || { echo "FAIL size message"; fail=$((fail+1)); }
 # The shipped samples are what the generator makes today.
 "$samplegen" "$tmp" && for f in "$samples"/*.nvm "$samples"/*.bin "$samples"/controller.version; do
   cmp -s "$f" "$tmp/$(basename "$f")" && pass=$((pass+1)) || { echo "FAIL stale sample $f"; fail=$((fail+1)); }

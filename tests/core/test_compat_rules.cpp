@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "controller/compat_rules.h"
@@ -55,30 +57,84 @@ class CompatTest : public ::testing::Test {
   }
 };
 
-TEST(CompatTable, ShapeOfTheRuleTable) {
-  ASSERT_EQ(g_nCompatRules, 54u);
-  const int expectedFamilyOrder[] = {1, 2, 3, 5, 4};
-  std::vector<int> order;
-  int perFamily[6] = {};
+// The settings each family is checked on, written out here on their own, in
+// the order they are evaluated, so that a typo in the rule table is caught.
+struct ExpectedRow {
+  uint32_t family, allPortConfigs, region, offset, width, mask;
+  const char16_t* label;
+};
+const ExpectedRow kExpectedRows[] = {
+    {1, 1, 0, 0x5, 2, 0xFF, u"Device ID"},
+    {1, 1, 0, 0x10, 4, 0xFF, u"PCIe Settings"},
+    {1, 1, 0, 0x143, 1, 0xFF, u"CIO-Port0_TX"},
+    {1, 1, 0, 0x153, 1, 0xFF, u"CIO-Port0_RX"},
+    {1, 1, 0, 0x147, 1, 0xFF, u"CIO-Port1_TX"},
+    {1, 1, 0, 0x157, 1, 0xFF, u"CIO-Port1_RX"},
+    {1, 0, 0, 0x14B, 1, 0xFF, u"CIO-Port2_TX"},
+    {1, 0, 0, 0x15B, 1, 0xFF, u"CIO-Port2_RX"},
+    {1, 0, 0, 0x14F, 1, 0xFF, u"CIO-Port3_TX"},
+    {1, 0, 0, 0x15F, 1, 0xFF, u"CIO-Port3_RX"},
+    {1, 1, 0, 0x211, 1, 0xFF, u"Snk0_0(DP-in)"},
+    {1, 1, 0, 0x215, 1, 0xFF, u"Snk0_1(DP-in)"},
+    {1, 1, 0, 0x219, 1, 0xFF, u"Snk0_2(DP-in)"},
+    {1, 1, 0, 0x21D, 1, 0xFF, u"Snk0_3(DP-in)"},
+    {1, 0, 0, 0x11C3, 1, 0xFF, u"Snk1_0(DP-in)"},
+    {1, 0, 0, 0x11C7, 1, 0xFF, u"Snk1_1(DP-in)"},
+    {1, 0, 0, 0x11CB, 1, 0xFF, u"Snk1_2(DP-in)"},
+    {1, 0, 0, 0x11CF, 1, 0xFF, u"Snk1_3(DP-in)"},
+    {1, 1, 0, 0x2175, 1, 0xFF, u"PA(DP-out)"},
+    {1, 1, 0, 0x2179, 1, 0xFF, u"PB(DP-out)"},
+    {1, 1, 0, 0x217D, 1, 0xAA, u"Src0(DP-out)"},
+    {2, 1, 0, 0x5, 2, 0xFF, u"Device ID"},
+    {2, 1, 0, 0x10, 4, 0xFF, u"PCIe Settings"},
+    {2, 1, 0, 0x14F, 1, 0xFF, u"CIO-Port0_TX"},
+    {2, 1, 0, 0x157, 1, 0xFF, u"CIO-Port0_RX"},
+    {2, 1, 0, 0x153, 1, 0xFF, u"CIO-Port1_TX"},
+    {2, 1, 0, 0x15B, 1, 0xFF, u"CIO-Port1_RX"},
+    {2, 1, 0, 0x1F1, 1, 0xFF, u"Snk0_0(DP-in)"},
+    {2, 1, 0, 0x1F5, 1, 0xFF, u"Snk0_1(DP-in)"},
+    {2, 1, 0, 0x1F9, 1, 0xFF, u"Snk0_2(DP-in)"},
+    {2, 1, 0, 0x1FD, 1, 0xFF, u"Snk0_3(DP-in)"},
+    {2, 1, 0, 0x11A5, 1, 0xFF, u"PA(DP-out)"},
+    {3, 1, 0, 0x5, 2, 0xFF, u"Device ID"},
+    {3, 1, 0, 0x10, 4, 0xFF, u"PCIe Settings"},
+    {3, 1, 2, 0x12, 1, 0xCC, u"PA"},
+    {3, 0, 2, 0x13, 1, 0xCC, u"PB"},
+    {3, 1, 0, 0x121, 1, 0xFF, u"Snk0"},
+    {3, 1, 0, 0x129, 1, 0xFF, u"Snk1"},
+    {3, 1, 0, 0x136, 1, 0xF0, u"Src0"},
+    {3, 1, 0, 0xB6, 1, 0xC0, u"PA/PB (USB2)"},
+    {5, 1, 0, 0x5, 2, 0xFF, u"Device ID"},
+    {5, 1, 0, 0x10, 4, 0xFF, u"PCIe Settings"},
+    {5, 1, 2, 0x12, 1, 0xCC, u"PA"},
+    {5, 0, 2, 0x13, 1, 0xCC, u"PB"},
+    {5, 1, 0, 0x121, 1, 0xFF, u"Snk0"},
+    {5, 1, 0, 0x129, 1, 0xFF, u"Snk1"},
+    {5, 1, 0, 0x136, 1, 0xF0, u"Src0"},
+    {5, 1, 0, 0xB6, 1, 0xC0, u"PA/PB (USB2)"},
+    {4, 1, 0, 0x5, 2, 0xFF, u"Device ID"},
+    {4, 1, 0, 0x10, 4, 0xFF, u"PCIe Settings"},
+    {4, 1, 2, 0x12, 1, 0xCC, u"PA"},
+    {4, 0, 2, 0x13, 1, 0x44, u"PB"},
+    {4, 1, 0, 0x121, 1, 0xFF, u"Snk0"},
+    {4, 1, 0, 0xB6, 1, 0xC0, u"PA/PB (USB2)"},
+};
+
+TEST(CompatTable, EveryRowAsDocumented) {
+  ASSERT_EQ(g_nCompatRules, std::size(kExpectedRows));
   for (uint32_t i = 0; i < g_nCompatRules; ++i) {
     const CompatRule& r = g_CompatRules[i];
-    if (order.empty() || order.back() != static_cast<int>(r.family)) order.push_back(r.family);
-    ++perFamily[r.family];
-    EXPECT_NE(r.family, 0u);
-    EXPECT_NE(r.region, 1u);
-    EXPECT_TRUE(r.width == 1 || r.width == 2 || r.width == 4);
-    EXPECT_NE(r.label[0], 0) << i;
-    EXPECT_EQ(r.label[19], 0) << i;
+    const ExpectedRow& e = kExpectedRows[i];
+    SCOPED_TRACE(i + 1);
+    EXPECT_EQ(r.family, e.family);
+    EXPECT_EQ(r.allPortConfigs, e.allPortConfigs);
+    EXPECT_EQ(r.region, e.region);
+    EXPECT_EQ(r.offset, e.offset);
+    EXPECT_EQ(r.width, e.width);
+    EXPECT_EQ(r.mask, e.mask);
+    EXPECT_EQ(std::u16string(r.label), std::u16string(e.label));
+    EXPECT_EQ(r.label[19], 0);
   }
-  EXPECT_EQ(order, std::vector<int>(std::begin(expectedFamilyOrder), std::end(expectedFamilyOrder)));
-  EXPECT_EQ(perFamily[1], 21);
-  EXPECT_EQ(perFamily[2], 11);
-  EXPECT_EQ(perFamily[3], 8);
-  EXPECT_EQ(perFamily[4], 6);
-  EXPECT_EQ(perFamily[5], 8);
-  EXPECT_EQ(g_CompatRules[20].offset, 0x217Du);
-  EXPECT_EQ(g_CompatRules[20].mask, 0xAAu);
-  EXPECT_EQ(g_CompatRules[51].mask, 0x44u);
 }
 
 TEST_F(CompatTest, MatchingImagesPassForEveryKnownDevice) {
@@ -90,38 +146,54 @@ TEST_F(CompatTest, MatchingImagesPassForEveryKnownDevice) {
   }
 }
 
-// Each applicable row refuses a difference inside its mask at that very row,
-// and ignores a difference outside it.
-TEST_F(CompatTest, EveryRowComparesItsMaskedBytesOnItsOwnBase) {
-  for (uint16_t id : {0x156B, 0x156D, 0x147E, 0x1576, 0x1578, 0x15BF, 0x15DC, 0x15D2, 0x15D9}) {
-    int32_t family = 0;
-    uint32_t portConfig = 0;
-    ASSERT_EQ(LookupDeviceFamily(id, family, portConfig), STATUS_OK);
-    for (uint32_t i = 0; i < g_nCompatRules; ++i) {
-      const CompatRule& rule = g_CompatRules[i];
-      if (static_cast<int32_t>(rule.family) != family) continue;
-      if (rule.allPortConfigs == 0 && portConfig != 0) continue;
-      if (rule.offset == 5) continue;  // the device ID row: changing it changes the family
-      const uint32_t at = Pair(id).ImageBase(rule.region) + rule.offset + rule.width - 1;
-      // The top byte of a wide value is always compared in full.
-      const uint8_t inMask = rule.width > 1 ? 0x80 : static_cast<uint8_t>(rule.mask & (~rule.mask + 1));
-      const uint8_t outMask = rule.width > 1 ? 0 : static_cast<uint8_t>(~rule.mask & 0xFF);
-
-      Pair differs(id);
-      differs.image.bytes()[at] ^= inMask;
-      CompatReport report;
-      uint32_t version = 0xDEAD;
-      EXPECT_EQ(Run(differs, version, &report), ERR_IMAGE_MISMATCH)
-          << std::hex << id << " row " << std::dec << i + 1;
-      EXPECT_EQ(report.failedRow, static_cast<int32_t>(i));
-      EXPECT_EQ(version, 0xDEADu) << "left unchanged on refusal";
-
-      if (outMask != 0) {
-        Pair ignored(id);
-        ignored.image.bytes()[at] ^= outMask;
-        EXPECT_EQ(Run(ignored), STATUS_OK) << std::hex << id << " row " << std::dec << i + 1;
+// For every documented row and every device of its family: a bit that differs
+// inside the row's mask is refused by that very row when the row applies to
+// the controller's port configuration, and accepted when it does not; a bit
+// outside the mask is always accepted. The top bytes of wide values are
+// compared whole.
+TEST_F(CompatTest, EveryRowComparesItsMaskedBitsOnItsOwnBaseForItsPortConfigurations) {
+  // Both port configurations of each family that has them (0x15DC: family 4, 0).
+  const uint16_t kDevices[] = {0x156B, 0x156D, 0x147E, 0x1576, 0x1578, 0x15BF, 0x15DC, 0x15D9, 0x15D2};
+  for (uint32_t i = 0; i < std::size(kExpectedRows); ++i) {
+    const ExpectedRow& row = kExpectedRows[i];
+    if (row.region == 0 && row.offset == 5) continue;  // the device ID: below
+    for (uint16_t id : kDevices) {
+      int32_t family = 0;
+      uint32_t portConfig = 0;
+      ASSERT_EQ(LookupDeviceFamily(id, family, portConfig), STATUS_OK);
+      if (static_cast<uint32_t>(family) != row.family) continue;
+      const bool applies = row.allPortConfigs != 0 || portConfig == 0;
+      for (uint32_t k = 0; k < row.width; ++k) {
+        const uint32_t byteMask = k == 0 ? row.mask : 0xFF;
+        for (uint32_t bit = 0; bit < 8; ++bit) {
+          Pair pair(id);
+          pair.image.bytes()[pair.ImageBase(row.region) + row.offset + k] ^= static_cast<uint8_t>(1u << bit);
+          const bool refused = applies && (byteMask >> bit & 1);
+          CompatReport report;
+          uint32_t version = 0xDEAD;
+          ASSERT_EQ(Run(pair, version, &report), refused ? ERR_IMAGE_MISMATCH : STATUS_OK)
+              << "row " << i + 1 << ", device " << std::hex << id << ", byte " << k << ", bit " << bit;
+          if (refused) {
+            EXPECT_EQ(report.failedRow, static_cast<int32_t>(i));
+            EXPECT_EQ(version, 0xDEADu) << "left unchanged on refusal";
+          }
+        }
       }
     }
+  }
+  // Device IDs of one family and port configuration differ in the ID row alone.
+  const struct {
+    uint16_t controller, image;
+    int32_t row;
+  } kSiblings[] = {{0x15D9, 0x15DA, 41}, {0x15D2, 0x15D3, 41}, {0x15BF, 0x15C0, 49}, {0x15C0, 0x15BF, 49}};
+  for (const auto& s : kSiblings) {
+    Pair pair(s.controller);
+    pair.image.Put16(kImageBase + 5, s.image);
+    CompatReport report;
+    uint32_t version = 0;
+    EXPECT_EQ(Run(pair, version, &report), ERR_IMAGE_MISMATCH) << std::hex << s.image;
+    EXPECT_EQ(report.failedRow, s.row - 1);
+    EXPECT_EQ(kExpectedRows[s.row - 1].offset, 5u);
   }
 }
 
@@ -268,6 +340,11 @@ TEST(VersionPolicy, Table) {
       {0xFF, 0x80000000u, 0, ERR_DOWNGRADE_REFUSED},
       {0, 0, 0, STATUS_OK},
       {0x01, 0xFFFFFFFFu, 0, ERR_DOWNGRADE_REFUSED},
+      // Unsigned at the sign bit: a signed comparison would call these newer.
+      {0x01, 0x80000000u, 0, ERR_DOWNGRADE_REFUSED},
+      {0x01, 0x80000000u, 1, STATUS_OK},
+      {0x80000000u, 0x7FFFFFFFu, 0, STATUS_OK},
+      {0xFFFFFFFFu, 0x80000000u, 0, STATUS_OK},
   };
   for (const Case& c : cases) EXPECT_EQ(ApplyVersionPolicy(c.image, c.current, c.downgradable), c.status);
 }

@@ -53,6 +53,16 @@ stop_service() {
   done
 }
 
+# Gives the next run a provider folder of its own (settings and records), so
+# that several runs can share one prefix side by side. Without it the
+# provider uses C:\tbtsim.
+use_run_sim() {
+  SIM="$WINEPREFIX/drive_c/tbtsim-runs/$1"
+  SIM_WIN="C:\\tbtsim-runs\\$1"
+  rm -rf "$SIM"
+  mkdir -p "$SIM"
+}
+
 # Writes the simulated provider's settings: the sample controller plus "Key=Value" extras.
 configure_provider() {
   mkdir -p "$SIM"
@@ -65,7 +75,9 @@ configure_provider() {
 }
 
 reset_records() {
-  stop_service
+  # The service is shared by every run of the prefix; a run with a folder of
+  # its own leaves it alone.
+  [ -n "${SIM_WIN:-}" ] || stop_service
   rm -f "$SIM/provider.log" "$SIM/received.bin" "$SIM/service.log" "$SIM/acpi.log"
 }
 
@@ -88,9 +100,18 @@ start_product() {
   cp -f "$E2E_PRODUCT/data/Update.ini" "$RUN_DIR/data/"
   [ "$image" = - ] || cp -f "$image" "$RUN_DIR/data/"
   reset_records
-  wine "$E2E_TOOLS/inspector.exe" launch "$RUN_WIN\\timeline.txt" "$RUN_WIN\\TbtFwUpdate.exe" "$@" \
-    </dev/null >"$RUN_DIR/launcher.out" 2>&1 &
+  unset INSPECT_PID
+  TBTSIM_DIR="${SIM_WIN:-}" wine "$E2E_TOOLS/inspector.exe" launch "$RUN_WIN\\timeline.txt" \
+    "$RUN_WIN\\TbtFwUpdate.exe" "$@" </dev/null >"$RUN_DIR/launcher.out" 2>&1 &
   LAUNCHER=$!
+  # From here on the inspector looks at this run's window only.
+  local _ pid=""
+  for _ in $(seq 1 100); do
+    pid=$(sed -n 's/^launched pid=\([0-9]*\) .*/\1/p' "$RUN_DIR/timeline.txt" 2>/dev/null)
+    [ -n "$pid" ] && break
+    sleep 0.1
+  done
+  [ -n "$pid" ] && export INSPECT_PID="$pid"
   inspector wait-window 30000
 }
 
@@ -185,6 +206,9 @@ RUN_DIR=""
 
 begin_case() {  # begin_case ID DESCRIPTION
   CASE="$1"
+  # The prefix's own provider folder unless the case takes one of its own.
+  SIM_WIN=""
+  [ -z "${WINEPREFIX:-}" ] || SIM="$WINEPREFIX/drive_c/tbtsim"
   CASE_FAILS=0
   LAUNCHER=""
   RUN_DIR=""

@@ -291,13 +291,125 @@ case_japanese_provider_error() {
   end_case
 }
 
+# --- commands that reach the window during a run -----------------------------------
+
+case_commands_during_run() {
+  begin_case commands_during_run "Update, Cancel and Exit posted during the run: one update, the window stays"
+  configure_provider
+  if ! start_product commands-during-run "$NEWER"; then
+    fail "the window did not appear"
+    end_case
+    return
+  fi
+  press 1003 || fail "could not press Update"
+  sleep 3
+  local id
+  for id in 1003 2 1 1003; do inspector post "$id" || fail "could not post command $id"; done
+  sleep 2
+  read_state
+  expect_true "the window is still shown" grep -q '^window vis=1' "$RUN_DIR/state.txt"
+  expect_control 1006 1 -
+  expect_control 1 1 0
+  if inspector wait --timeout $RESULT_TIMEOUT_MS --settle 600 --any 1:active 1007:visible; then
+    read_state
+    expect_control 1004 1 - "$(ini_text 409 IDS_SUCCESS)"
+    expect_control 1007 1 1
+    expect_eq "UpdateFirmware calls" 1 "$(count_calls UpdateFirmware)"
+    expect_true "the provider received exactly the image" cmp -s "$NEWER" "$SIM/received.bin"
+    inspector post 1003  # after the outcome too
+    sleep 1
+    read_state
+    expect_control 1003 0 -
+    press 1008 || fail "could not press Later"
+    wait_exit 20 || fail "the program did not end after Later"
+    expect_eq "exit code" 0x00000000 "$(exit_code)"
+    expect_device_cycle
+  else
+    fail "no result within $((RESULT_TIMEOUT_MS / 1000)) s"
+  fi
+  end_case
+}
+
+# --- a provider that fails during the check ---------------------------------------
+
+# The compatible newer image against a provider steered to fail: the window
+# shows the failure, Exit is offered, the exit code is the status, and the
+# firmware was never written. Runs side by side with other such cases.
+case_fault() {  # NAME STATUS READS KEY=VALUE...   (READS: ReadFirmware calls expected, - unchecked)
+  local name=$1 status=$2 reads=$3
+  shift 3
+  begin_case "$name" "provider fault $*: $status"
+  use_run_sim "$name"
+  configure_provider "$@"
+  local text
+  if [ "$status" = 0x10430003 ]; then
+    text=$(ini_text 409 IDS_FIND_NO_SW)
+  else
+    text="$(ini_text 409 IDS_ERROR) (0X${status#0x})"
+  fi
+  if run_update "$name" "$NEWER"; then
+    expect_failure_window "$text" "$status"
+    expect_eq "UpdateFirmware executions" 0 "$(count_calls UpdateFirmware)"
+    expect_true "no bytes reached the provider's write" test ! -e "$SIM/received.bin"
+    [ "$reads" = - ] || expect_eq "ReadFirmware calls (the fault ends the check)" "$reads" "$(count_calls ReadFirmware)"
+  fi
+  end_case
+}
+
+# Runs each given command line (a case with its arguments) side by side,
+# E2E_JOBS at a time, each with a provider folder of its own and pressed by
+# message, since the windows overlap; then reports them in order.
+run_side_by_side() {
+  local jobs=${E2E_JOBS:-4} i=0 entry
+  local logs=()
+  for entry in "$@"; do
+    while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do sleep 0.5; done
+    logs+=("$E2E_OUT/side-by-side-$i.log")
+    (E2E_CLICK=message eval "$entry") >"$E2E_OUT/side-by-side-$i.log" 2>&1 &
+    i=$((i + 1))
+  done
+  wait
+  local log
+  for log in "${logs[@]}"; do
+    cat "$log"
+    if grep -q '^PASS ' "$log"; then CASES_PASSED=$((CASES_PASSED + 1)); else CASES_FAILED=$((CASES_FAILED + 1)); fi
+  done
+}
+
+case_faults() {
+  # How many ReadFirmware calls the check of this pair makes: its first, a
+  # middle and its last one each fail in turn.
+  local reads
+  reads=$(wine "$E2E_TOOLS/nvmcheck.exe" "$(winepath -w "$NEWER")" --nvm "$(winepath -w "$E2E_SAMPLES/controller.nvm")" \
+    --nvm-version "$(tr -d '[:space:]' <"$E2E_SAMPLES/controller.version")" </dev/null 2>/dev/null |
+    tr -d '\r' | sed -n 's/^provider reads: //p')
+  if [ -z "$reads" ]; then
+    begin_case faults "provider faults"
+    fail "nvmcheck gave no read count"
+    end_case
+    return
+  fi
+  local runs=() fault at
+  for fault in FailReadFirmware=0x1F ShortReadFirmware=1 OmitReadData=1; do
+    for at in 0 $((reads / 2)) $((reads - 1)); do
+      local status=0x10430003
+      [ "${fault%%=*}" = FailReadFirmware ] && status=0x0000001F
+      runs+=("case_fault fault_${fault%%=*}_after_$at $status $((at + 1)) $fault FaultAfter=$at")
+    done
+  done
+  runs+=("case_fault fault_put_buffer 0x10430003 $reads FailPut=Buffer")
+  runs+=("case_fault fault_put_offset 0x10430003 0 FailPut=offset")
+  runs+=("case_fault fault_no_version 0x10430003 0 OmitNvmVersion=1")
+  run_side_by_side "${runs[@]}"
+}
+
 # Cases in the order they run, grouped by prefix; E2E_CASES (a regular
 # expression over the names) picks some of them.
 PLAN=(
   "NOACPI no_acpi" "NOACPI closed_before_attempt"
   "NOPROVIDER no_provider"
   "FULL standins" "FULL success" "FULL other_board" "FULL older" "FULL older_downgradable" "FULL no_image"
-  "FULL japanese_provider_error"
+  "FULL japanese_provider_error" "FULL commands_during_run" "FULL faults"
 )
 started=$(date +%s)
 current=""

@@ -9,11 +9,14 @@
 //   inspector state                            one line per control: id, visibility, enabled, text
 //   inspector point <id>                       centre of a control on the screen: "x y"
 //   inspector click <id>                       press a button (BM_CLICK)
+//   inspector post <id>                        send the window the command of control <id>
+//                                              (WM_COMMAND, BN_CLICKED), as another program can
 //   inspector close                            ask the window to close (WM_CLOSE)
 //   inspector ini <ini> <langid-hex> <key>     a text of Update.ini for a language
 //
 // The program is found by its image name, TbtFwUpdate.exe unless %INSPECT_EXE%
-// names another. Texts are printed in UTF-8. Exit codes: 0 done, 1 condition
+// names another, or by its process id when %INSPECT_PID% gives one (several
+// copies of the program may run side by side). Texts are printed in UTF-8. Exit codes: 0 done, 1 condition
 // not met in time, 2 no window, 3 usage.
 #include <windows.h>
 #include <psapi.h>
@@ -48,8 +51,15 @@ std::wstring ExeName() {
   return (n > 0 && n < MAX_PATH) ? std::wstring(name, n) : std::wstring(L"TbtFwUpdate.exe");
 }
 
+DWORD ProductPid() {
+  wchar_t pid[32] = {};
+  DWORD n = GetEnvironmentVariableW(L"INSPECT_PID", pid, 32);
+  return (n > 0 && n < 32) ? wcstoul(pid, nullptr, 10) : 0;
+}
+
 HWND FindProduct() {
-  return InspectFindWindow(ExeName(), 0, kMarkerId);
+  const DWORD pid = ProductPid();
+  return InspectFindWindow(pid ? std::wstring() : ExeName(), pid, kMarkerId);
 }
 
 HWND WaitForWindow(DWORD timeoutMs) {
@@ -268,7 +278,7 @@ int WithControl(const std::wstring& idText, bool click) {
 
 int Usage() {
   Err("usage: inspector launch <record> <exe> [args...] | wait-window [ms] | wait [--any] [--timeout ms] "
-      "<id>:<state>... | state | point <id> | click <id> | close | ini <ini> <langid-hex> <key>");
+      "<id>:<state>... | state | point <id> | click <id> | post <id> | close | ini <ini> <langid-hex> <key>");
   return 3;
 }
 
@@ -298,6 +308,12 @@ int wmain(int argc, wchar_t** argv) {
   }
   if ((command == L"point" || command == L"click") && args.size() == 1) {
     return WithControl(args[0], command == L"click");
+  }
+  if (command == L"post" && args.size() == 1) {
+    HWND hwnd = FindProduct();
+    if (!hwnd) return 2;
+    PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(_wtoi(args[0].c_str()), BN_CLICKED), 0);
+    return 0;
   }
   if (command == L"close") {
     HWND hwnd = FindProduct();

@@ -102,6 +102,23 @@ void Explain(TbtStatus status, const CompatReport& report, uint32_t imageVersion
   }
 }
 
+// No controller's NVM comes near this; anything larger is the wrong file (or
+// a device that never ends), refused before it takes the machine's memory.
+constexpr size_t kMaxInputBytes = size_t{64} << 20;
+
+bool LoadInput(const char* what, const char* path, std::vector<uint8_t>& bytes) {
+  switch (SimLoadFile(path, bytes, kMaxInputBytes)) {
+    case SimLoad::kOk: return true;
+    case SimLoad::kTooLarge:
+      std::fprintf(stderr, "nvmcheck: %s %s is larger than %zu MiB; no NVM is\n", what, path,
+                   kMaxInputBytes >> 20);
+      return false;
+    case SimLoad::kUnreadable: break;
+  }
+  std::fprintf(stderr, "nvmcheck: cannot read %s %s: %s\n", what, path, std::strerror(errno));
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,19 +154,9 @@ int main(int argc, char** argv) {
   }
 
   std::vector<uint8_t> image;
-  if (!SimLoadFile(imagePath, image)) {
-    std::fprintf(stderr, "nvmcheck: cannot read image %s: %s\n", imagePath, std::strerror(errno));
-    return kExitUsage;
-  }
-  if (image.size() > UINT32_MAX) {
-    std::fprintf(stderr, "nvmcheck: image %s is larger than 4 GiB\n", imagePath);
-    return kExitUsage;
-  }
   SimProvider& provider = TheSimProvider();
-  if (!SimLoadFile(dumpPath, provider.nvm)) {
-    std::fprintf(stderr, "nvmcheck: cannot read NVM dump %s: %s\n", dumpPath, std::strerror(errno));
+  if (!LoadInput("image", imagePath, image) || !LoadInput("NVM dump", dumpPath, provider.nvm))
     return kExitUsage;
-  }
   provider.nvmVersion = currentVersion;
 
   // The updater's steps: connect, check, then the version policy.

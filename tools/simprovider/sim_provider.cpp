@@ -14,18 +14,24 @@ void ResetSimProvider() {
   TheSimProvider() = SimProvider();
 }
 
-bool SimLoadFile(const std::string& path, std::vector<uint8_t>& bytes) {
+SimLoad SimLoadFile(const std::string& path, std::vector<uint8_t>& bytes, size_t maxBytes) {
   // C streams: a directory or unreadable file is a plain error, not an exception.
   std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
+  if (file == nullptr) return SimLoad::kUnreadable;
   std::vector<uint8_t> data;
   uint8_t chunk[65536];
   size_t n = 0;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) data.insert(data.end(), chunk, chunk + n);
+  bool tooLarge = false;
+  while (!tooLarge && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    tooLarge = n > maxBytes - data.size();
+    if (!tooLarge) data.insert(data.end(), chunk, chunk + n);
+  }
   const bool ok = std::ferror(file) == 0;
   std::fclose(file);
-  if (ok) bytes.swap(data);
-  return ok;
+  if (tooLarge) return SimLoad::kTooLarge;
+  if (!ok) return SimLoad::kUnreadable;
+  bytes.swap(data);
+  return SimLoad::kOk;
 }
 
 bool TbtConnect() {

@@ -34,5 +34,7 @@ struct SimProvider {
 SimProvider& TheSimProvider();
 void ResetSimProvider();
 
-// Loads a whole file; false when it cannot be read.
-bool SimLoadFile(const std::string& path, std::vector<uint8_t>& bytes);
+enum class SimLoad { kOk, kUnreadable, kTooLarge };
+// Loads a whole file of at most `maxBytes`. Reading stops past the limit, so
+// an endless device or a huge sparse file costs no more than the limit.
+SimLoad SimLoadFile(const std::string& path, std::vector<uint8_t>& bytes, size_t maxBytes);

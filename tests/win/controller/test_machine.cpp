@@ -337,10 +337,10 @@ class ServiceStartTest : public ::testing::Test {
 TEST_F(ServiceStartTest, WineHasNoThunderboltServiceSoOnlyTheManagerIsOpenedAndClosed) {
   StartTbtService(L"ThunderboltService");
   ASSERT_EQ(Functions(), (std::vector<std::string>{"OpenSCManagerW", "OpenServiceW", "CloseServiceHandle"}));
-  EXPECT_EQ(scm.calls[0].name, L"");  // local machine, default database
-  EXPECT_EQ(scm.calls[0].access, static_cast<DWORD>(SC_MANAGER_ALL_ACCESS));
+  EXPECT_EQ(scm.calls[0].name, L"");                                       // local machine, default database
+  EXPECT_EQ(scm.calls[0].access, static_cast<DWORD>(SC_MANAGER_CONNECT));  // no more than the start needs
   EXPECT_EQ(scm.calls[1].name, L"ThunderboltService");
-  EXPECT_EQ(scm.calls[1].access, static_cast<DWORD>(SERVICE_ALL_ACCESS));
+  EXPECT_EQ(scm.calls[1].access, static_cast<DWORD>(SERVICE_START | SERVICE_QUERY_STATUS));
   EXPECT_EQ(scm.calls[1].argc, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
   EXPECT_EQ(scm.calls[2].name, L"manager");
 }
@@ -387,6 +387,7 @@ TEST_F(ServiceStartTest, OpensStartsAndClosesInOrder) {
 
 struct PowerOff {
   BOOL result = FALSE;
+  std::vector<DWORD> tokenAccess;  // what each OpenProcessToken asked for
   std::vector<std::pair<UINT, DWORD>> calls;
   bool privilegeEnabledAtCall = false;
   bool closePendingAtCall = true;
@@ -415,6 +416,12 @@ void SetShutdownPrivilege(bool enable) {
   CloseHandle(token);
 }
 
+ImportPatch* g_pTokenPatch = nullptr;
+BOOL WINAPI RecordOpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
+  g_pPowerOff->tokenAccess.push_back(access);
+  return g_pTokenPatch->Original<BOOL(WINAPI*)(HANDLE, DWORD, PHANDLE)>()(process, access, token);
+}
+
 BOOL WINAPI RecordExitWindowsEx(UINT flags, DWORD reason) {
   g_pPowerOff->calls.push_back({flags, reason});
   g_pPowerOff->privilegeEnabledAtCall = ShutdownPrivilegeEnabled();
@@ -431,15 +438,23 @@ TEST(PowerOffTest, EnablesThePrivilegeAsksForAPowerOffThenClosesTheWindow) {
     record.result = accepted;
     g_pPowerOff = &record;
     ImportPatch patch("user32.dll", "ExitWindowsEx", reinterpret_cast<void*>(RecordExitWindowsEx));
+    ImportPatch tokenPatch("advapi32.dll", "OpenProcessToken",
+                           reinterpret_cast<void*>(RecordOpenProcessToken));
+    g_pTokenPatch = &tokenPatch;
     ASSERT_TRUE(patch.Active());
+    ASSERT_TRUE(tokenPatch.Active());
     record.hwnd =
         CreateWindowExW(0, L"STATIC", L"dialog", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(record.hwnd, nullptr);
     SetShutdownPrivilege(false);
     ASSERT_FALSE(ShutdownPrivilegeEnabled());
 
+    record.tokenAccess.clear();
     PowerOffMachine(record.hwnd);
 
+    // Only the rights that enabling one privilege needs.
+    ASSERT_FALSE(record.tokenAccess.empty());  // (the test's own check of the privilege comes after)
+    EXPECT_EQ(record.tokenAccess.front(), static_cast<DWORD>(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY));
     ASSERT_EQ(record.calls.size(), 1u);
     EXPECT_EQ(record.calls[0].first, static_cast<UINT>(EWX_POWEROFF));  // no force flag
     EXPECT_EQ(record.calls[0].second, 0u);

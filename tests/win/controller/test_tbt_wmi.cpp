@@ -8,6 +8,7 @@
 
 #include "controller/tbt_wmi.h"
 #include "tests/win/controller/fake_wbem.h"
+#include "tests/win/controller/iat_patch.h"
 
 namespace {
 
@@ -239,8 +240,11 @@ TEST_F(WmiClientTest, ReadFirmwareStoresOffsetThenLengthAsI4) {
   }
 }
 
-TEST_F(WmiClientTest, ReadFirmwareCopiesWhatTheArrayHoldsAndLeavesTheRest) {
+// A success hands on exactly `length` bytes that the provider sent; an answer
+// that cannot deliver them all is a failed call that writes nothing.
+TEST_F(WmiClientTest, ReadFirmwareSucceedsOnlyWithEveryByteItAskedFor) {
   const uint8_t kUntouched = 0xA5;
+  const std::vector<uint8_t> untouched(4, kUntouched);
   const struct {
     const char* what;
     LONG returnValue;
@@ -250,44 +254,33 @@ TEST_F(WmiClientTest, ReadFirmwareCopiesWhatTheArrayHoldsAndLeavesTheRest) {
     std::vector<uint8_t> buffer;
   } cases[] = {
       {"whole", 0, true, OwnedVariant::Bytes({1, 2, 3, 4}), STATUS_OK, {1, 2, 3, 4}},
-      {"shorter than length",
+      {"longer: the first length bytes",
        0,
        true,
-       OwnedVariant::Bytes({1, 2}),
+       OwnedVariant::Bytes({1, 2, 3, 4, 5, 6}),
        STATUS_OK,
-       {1, 2, kUntouched, kUntouched}},
-      {"empty",
-       0,
-       true,
-       OwnedVariant::Bytes({}),
-       STATUS_OK,
-       {kUntouched, kUntouched, kUntouched, kUntouched}},
-      {"lower bound 1", 0, true, OwnedVariant::Bytes({1, 2, 3}, 1), STATUS_OK, {kUntouched, 1, 2, 3}},
+       {1, 2, 3, 4}},
+      {"shorter than length", 0, true, OwnedVariant::Bytes({1, 2}), ERR_PROVIDER_FAILED, untouched},
+      {"empty", 0, true, OwnedVariant::Bytes({}), ERR_PROVIDER_FAILED, untouched},
+      {"lower bound 1", 0, true, OwnedVariant::Bytes({1, 2, 3, 4}, 1), ERR_PROVIDER_FAILED, untouched},
       {"provider code, data still read",
        static_cast<LONG>(kProviderCode),
        true,
        OwnedVariant::Bytes({9, 8, 7, 6}),
        kProviderCode,
        {9, 8, 7, 6}},
-      {"not bytes: VT_I4 array",
-       0,
-       true,
-       OwnedVariant::Bytes({1, 2, 3, 4}, 0, VT_I4),
-       STATUS_OK,
-       {kUntouched, kUntouched, kUntouched, kUntouched}},
-      {"not an array",
-       0,
-       true,
-       OwnedVariant::String(L"\x0102\x0304"),
-       STATUS_OK,
-       {kUntouched, kUntouched, kUntouched, kUntouched}},
-      {"no data", 0, false, OwnedVariant(), STATUS_OK, {kUntouched, kUntouched, kUntouched, kUntouched}},
-      {"no data, provider code",
+      {"provider code, short data",
        5,
-       false,
-       OwnedVariant(),
+       true,
+       OwnedVariant::Bytes({9}),
        5,
-       {kUntouched, kUntouched, kUntouched, kUntouched}},
+       {9, kUntouched, kUntouched, kUntouched}},
+      {"not bytes: VT_I4 array", 0, true, OwnedVariant::Bytes({1, 2, 3, 4}, 0, VT_I4), ERR_PROVIDER_FAILED,
+       untouched},
+      {"not an array", 0, true, OwnedVariant::String(L"\x0102\x0304"), ERR_PROVIDER_FAILED, untouched},
+      {"null data", 0, true, OwnedVariant::Null(), ERR_PROVIDER_FAILED, untouched},
+      {"no data", 0, false, OwnedVariant(), ERR_PROVIDER_FAILED, untouched},
+      {"no data, provider code", 5, false, OwnedVariant(), 5, untouched},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -455,13 +448,21 @@ TEST_F(WmiClientTest, EveryFailedStepIsProviderFailedAndReleasesWhatItGot) {
        },
        {ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED},
        3},
-      {"a Put fails unnoticed",
+      // A parameter that did not arrive stops the call before it is executed.
+      {"Put of offset and Buffer",
        [](FakeProvider& p) {
          p.putResults[L"offset"] = WBEM_E_TYPE_MISMATCH;
-         p.putResults[L"Buffer"] = WBEM_E_TYPE_MISMATCH;
+         p.putResults[L"Buffer"] = WBEM_E_FAILED;
        },
-       {STATUS_OK, STATUS_OK, STATUS_OK},
-       3},
+       {STATUS_OK, ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED},
+       1},
+      {"Put of length and BufferSize",
+       [](FakeProvider& p) {
+         p.putResults[L"length"] = WBEM_E_FAILED;
+         p.putResults[L"BufferSize"] = WBEM_E_FAILED;
+       },
+       {STATUS_OK, ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED},
+       1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -474,6 +475,69 @@ TEST_F(WmiClientTest, EveryFailedStepIsProviderFailedAndReleasesWhatItGot) {
       EXPECT_EQ(CallAll(), c.expected);
     }
     EXPECT_EQ(provider.execs.size(), c.execs);
+  }
+}
+
+// A locator handed out in place of the platform's, recording what the client asks of it.
+class FakeLocator : public FakeCom<IWbemLocator> {
+ public:
+  IWbemServices* services = nullptr;  // what ConnectServer yields
+  HRESULT result = S_OK;
+  std::vector<std::wstring> calls;
+  HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR ns, const BSTR user, const BSTR password,
+                                          const BSTR locale, LONG flags, const BSTR authority,
+                                          IWbemContext* ctx, IWbemServices** ppNamespace) override {
+    auto text = [](const BSTR b) { return b ? std::wstring(b) : std::wstring(L"null"); };
+    calls.push_back(text(ns) + L"|" + text(user) + L"|" + text(password) + L"|" + text(locale) + L"|" +
+                    std::to_wstring(flags) + L"|" + text(authority) + L"|" + (ctx ? L"ctx" : L"null"));
+    if (FAILED(result)) return result;
+    services->AddRef();
+    *ppNamespace = services;
+    return S_OK;
+  }
+};
+
+struct CreateRecord {
+  CLSID clsid;
+  DWORD context;
+  IID iid;
+};
+FakeLocator* g_pLocator = nullptr;
+std::vector<CreateRecord> g_creates;
+
+HRESULT WINAPI CreateFakeLocator(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* ppv) {
+  g_creates.push_back({clsid, context, iid});
+  if (outer) return CLASS_E_NOAGGREGATION;
+  return g_pLocator->QueryInterface(iid, ppv);
+}
+
+TEST_F(WmiClientTest, ConnectsOnceThroughTheLocatorWithTheNamespaceAlone) {
+  for (HRESULT connectResult : {S_OK, static_cast<HRESULT>(WBEM_E_INVALID_NAMESPACE)}) {
+    SCOPED_TRACE(connectResult);
+    FakeProvider provider;
+    FakeLocator locator;
+    locator.services = &provider.services;
+    locator.result = connectResult;
+    g_pLocator = &locator;
+    g_creates.clear();
+    TbtConnectWithServices(nullptr);
+    {
+      ImportPatch patch("ole32.dll", "CoCreateInstance", reinterpret_cast<void*>(CreateFakeLocator));
+      ASSERT_TRUE(patch.Active());
+      EXPECT_EQ(TbtConnect(), connectResult == S_OK);
+      EXPECT_EQ(TbtConnect(), connectResult == S_OK);  // a kept connection is not made again
+    }
+    ASSERT_EQ(g_creates.size(), connectResult == S_OK ? 1u : 2u);
+    EXPECT_TRUE(IsEqualCLSID(g_creates[0].clsid, CLSID_WbemLocator));
+    EXPECT_TRUE(IsEqualIID(g_creates[0].iid, IID_IWbemLocator));
+    EXPECT_EQ(g_creates[0].context, static_cast<DWORD>(CLSCTX_INPROC_SERVER));
+    // No user, password, locale, authority or context; security flags 0.
+    EXPECT_EQ(locator.calls[0], L"ROOT\\Intel\\Thunderbolt|null|null|null|0|null|null");
+    EXPECT_EQ(locator.Refs(), 0) << "the locator is released whatever the outcome";
+    EXPECT_EQ(provider.services.Refs(), connectResult == S_OK ? 1 : 0);
+    TbtConnectWithServices(nullptr);
+    EXPECT_EQ(provider.services.Refs(), 0);
+    g_pLocator = nullptr;
   }
 }
 

@@ -358,6 +358,36 @@ TEST_F(UpdateWorkerTest, AnImageThatCannotBeUsedIsRefusedAfterTheVersionWasRead)
   }
 }
 
+// A compatible image whose read stops early: the check would pass on its
+// headers, and the zeros after the cut would be written.
+TEST_F(UpdateWorkerTest, AnImageNotReadWholeIsNeverChecked) {
+  const FamilyPair pair = BuildFamilyPair(5, 0x40);
+  const struct {
+    const char* what;
+    int64_t limit;
+    bool fails;
+  } cases[] = {
+      {"short read", static_cast<int64_t>(pair.image.size() * 9 / 20), false},
+      {"one byte short", static_cast<int64_t>(pair.image.size() - 1), false},
+      {"failed read", static_cast<int64_t>(pair.image.size() / 2), true},
+      {"nothing read", 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox sandbox;
+    sandbox.WriteData(L"fw.bin", pair.image);
+    ScenarioSetup setup = SetupFor(pair, 0x30);
+    setup.imageReadLimit = c.limit;
+    setup.imageReadFails = c.fails;
+    const ScenarioOutcome outcome = sandbox.Run(setup);
+    ExpectFrameAroundTheWork(outcome);
+    EXPECT_EQ(outcome.status, ERR_IMAGE_UNUSABLE);
+    EXPECT_EQ(outcome.readCalls, 0u) << "the controller is not asked about an image we do not have";
+    EXPECT_EQ(outcome.updateCalls, 0u);
+    EXPECT_EQ(EventNames(outcome)[4], "close");
+  }
+}
+
 TEST_F(UpdateWorkerTest, AnImageHeldOpenByAnotherProgramIsUnusable) {
   Sandbox sandbox;
   const FamilyPair pair = BuildFamilyPair(5, 0x40);

@@ -1,5 +1,6 @@
 #include "tests/win/update/worker_scenario.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -85,6 +86,29 @@ HANDLE WINAPI WatchCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURI
   return h;
 }
 
+// Cuts reads of the image short, as a failing medium or a shrinking file would.
+int64_t g_imageReadLimit = -1;
+bool g_imageReadFails = false;
+uint64_t g_imageBytesRead = 0;
+ImportPatch* g_pReadPatch = nullptr;
+
+BOOL WINAPI WatchReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped) {
+  using Fn = BOOL(WINAPI*)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+  if (h == g_hImage && h != INVALID_HANDLE_VALUE && g_imageReadLimit >= 0) {
+    const uint64_t room =
+        static_cast<uint64_t>(g_imageReadLimit) - std::min<uint64_t>(g_imageBytesRead, g_imageReadLimit);
+    if (room == 0 && g_imageReadFails) {
+      if (read) *read = 0;
+      SetLastError(ERROR_READ_FAULT);
+      return FALSE;
+    }
+    count = static_cast<DWORD>(std::min<uint64_t>(count, room));
+  }
+  const BOOL ok = g_pReadPatch->Original<Fn>()(h, buffer, count, read, overlapped);
+  if (h == g_hImage && ok && read) g_imageBytesRead += *read;
+  return ok;
+}
+
 BOOL WINAPI WatchCloseHandle(HANDLE h) {
   if (h == g_hImage && h != INVALID_HANDLE_VALUE) {
     RecordWorkerEvent("close");
@@ -112,7 +136,8 @@ void WriteScenario(const std::wstring& folder, const ScenarioSetup& setup) {
   text << "nvmVersion " << setup.nvmVersion << "\nconnectOk " << setup.connectOk << "\ncontrollerListed "
        << setup.controllerListed << "\nversionAvailable " << setup.versionAvailable << "\nversionReturn "
        << setup.versionReturn << "\nupdateReturn " << setup.updateReturn << "\nfailReadAt "
-       << setup.failReadAt << "\ndowngradable " << setup.downgradable << "\n";
+       << setup.failReadAt << "\ndowngradable " << setup.downgradable << "\nimageReadLimit "
+       << setup.imageReadLimit << "\nimageReadFails " << setup.imageReadFails << "\n";
   const std::string s = text.str();
   WriteBytes(folder + L"\\scenario.txt", s.data(), s.size());
   WriteBytes(folder + L"\\controller.nvm", setup.nvm.data(), setup.nvm.size());
@@ -174,6 +199,8 @@ int RunScenarioChild() {
     if (key == "updateReturn") in >> sim.updateReturn;
     if (key == "failReadAt") in >> sim.failReadAt;
     if (key == "downgradable") in >> state.m_bDowngradable;
+    if (key == "imageReadLimit") in >> g_imageReadLimit;
+    if (key == "imageReadFails") in >> g_imageReadFails;
   }
 
   // The watch stays for the rest of this short-lived process: the compiler may
@@ -181,7 +208,8 @@ int RunScenarioChild() {
   // code that looked it up can still call through it.
   g_pCreatePatch = new ImportPatch("kernel32.dll", "CreateFileW", reinterpret_cast<void*>(WatchCreateFileW));
   g_pClosePatch = new ImportPatch("kernel32.dll", "CloseHandle", reinterpret_cast<void*>(WatchCloseHandle));
-  if (!g_pCreatePatch->Active() || !g_pClosePatch->Active()) return 4;
+  g_pReadPatch = new ImportPatch("kernel32.dll", "ReadFile", reinterpret_cast<void*>(WatchReadFile));
+  if (!g_pCreatePatch->Active() || !g_pClosePatch->Active() || !g_pReadPatch->Active()) return 4;
   SetEventCounters(SimCounters);
   SetUpdateSleep(RecordingSleep);
   HANDLE hThread = CreateThread(nullptr, 0, UpdateWorker, &state, 0, nullptr);

@@ -24,6 +24,10 @@ struct ScenarioSetup {
   uint32_t updateReturn = 0;
   int64_t failReadAt = -1;
   int32_t downgradable = 0;
+  // Reads of the image file deliver at most this many bytes in all (-1: all);
+  // with imageReadFails a read past them fails instead of reporting 0 bytes.
+  int64_t imageReadLimit = -1;
+  bool imageReadFails = false;
 };
 
 // What the child saw.

@@ -296,26 +296,37 @@ TEST(UpdateDlgModalTest, ExitEndsTheRunAfterFailure) {
   EXPECT_EQ(dlg.GetExitCode(), ERR_FAMILY_MISMATCH);
 }
 
-TEST(UpdateDlgModalTest, CloseRequestDuringTheRunIsRefused) {
+// Whatever arrives while the worker runs (a close, a posted Cancel or Exit, a
+// second Update, Shut down), the window stays, one worker runs, and the
+// outcome is shown; Update does nothing once an attempt has been made.
+TEST(UpdateDlgModalTest, CommandsDuringTheRunChangeNothing) {
   Fake().Reset();
   Fake().workerStatus = ERR_IMAGE_MISMATCH;
   CScriptedUpdateDlg dlg;
   int cancelsDuringRun = -1;
+  bool queueEmptyAfterRun = false;
   ::testing::AssertionResult after = ::testing::AssertionFailure();
   dlg.m_script = [&](CScriptedUpdateDlg& d) {
     HWND hDlg = d.m_hWnd;
     Fake().during = [hDlg](UpdateState*) {
       ::PostMessageW(hDlg, WM_CLOSE, 0, 0);
-      ::Sleep(500);  // several ticks: the close is dispatched during the run
+      for (int id : {IDCANCEL, IDOK, IDC_UPDATE, IDC_SHUTDOWN, IDC_UPDATE})
+        ::PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+      ::Sleep(1500);  // many ticks: every command is dispatched during the run
     };
     Click(hDlg, IDC_UPDATE);
+    MSG msg;
+    queueEmptyAfterRun = !::PeekMessageW(&msg, hDlg, WM_COMMAND, WM_CLOSE, PM_NOREMOVE);
     cancelsDuringRun = d.m_nCancels;
+    Click(hDlg, IDC_UPDATE);  // after the outcome
     after = MatchesState(hDlg, kStateFailure, TestText(L"IDS_ERROR") + L" (0X10430006)");
     ::PostMessageW(hDlg, WM_CLOSE, 0, 0);  // now the close cross is enabled again
   };
-  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-  EXPECT_EQ(cancelsDuringRun, 0) << "the close cross is disabled while the worker runs";
-  EXPECT_EQ(dlg.m_nCancels, 1);
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL) << "neither the posted Exit nor Cancel ended the run";
+  EXPECT_TRUE(queueEmptyAfterRun);
+  EXPECT_EQ(cancelsDuringRun, 1) << "the posted Cancel arrived and was ignored";
+  EXPECT_EQ(Fake().workerRuns, 1);
+  EXPECT_EQ(Fake().powerOffCalls, 0);
   EXPECT_TRUE(after);
   EXPECT_EQ(dlg.GetExitCode(), ERR_IMAGE_MISMATCH);
 }

@@ -75,6 +75,11 @@ std::shared_ptr<const SimConfig> SimLoadConfig() {
   config->failVersion = SimParseNumber(ReadIni(ini, L"FailGetCurrentNvmVersion"));
   config->failRead = SimParseNumber(ReadIni(ini, L"FailReadFirmware"));
   config->failUpdate = SimParseNumber(ReadIni(ini, L"FailUpdateFirmware"));
+  config->shortRead = SimParseNumber(ReadIni(ini, L"ShortReadFirmware"));
+  config->omitReadData = SimParseNumber(ReadIni(ini, L"OmitReadData")).value_or(0) != 0;
+  config->omitNvmVersion = SimParseNumber(ReadIni(ini, L"OmitNvmVersion")).value_or(0) != 0;
+  config->failPut = ReadIni(ini, L"FailPut");
+  config->faultAfter = SimParseNumber(ReadIni(ini, L"FaultAfter"));
 
   std::wstring nvm = ReadIni(ini, L"NvmFile");
   if (nvm.empty()) nvm = L"nvm.bin";

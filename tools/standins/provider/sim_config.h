@@ -32,6 +32,14 @@ struct SimConfig {
   std::optional<uint32_t> failVersion;  // ReturnValue forced on GetCurrentNvmVersion
   std::optional<uint32_t> failRead;     // ... on ReadFirmware
   std::optional<uint32_t> failUpdate;   // ... on UpdateFirmware
+  // Answers that claim success without the goods.
+  std::optional<uint32_t> shortRead;  // ReadFirmware: this many bytes fewer than asked
+  bool omitReadData = false;          // ReadFirmware: no data property
+  bool omitNvmVersion = false;        // GetCurrentNvmVersion: no NvmVersion property
+  std::wstring failPut;               // in-parameter whose Put fails with WBEM_E_FAILED
+  // The ReadFirmware faults (failRead, shortRead, omitReadData) spare the
+  // first this many ReadFirmware calls of the process; unset: none are spared.
+  std::optional<uint32_t> faultAfter;
 };
 
 // The folder holding provider.ini and the records.

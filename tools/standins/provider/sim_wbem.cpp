@@ -1,5 +1,6 @@
 #include "tools/standins/provider/sim_wbem.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cwctype>
@@ -180,6 +181,13 @@ void SimObject::SetRecordDir(const std::wstring& dir) {
   }
 }
 
+void SimObject::SetFailPut(const std::wstring& name) {
+  failPut_ = name;
+  for (Method& m : methods_) {
+    if (m.in) m.in->SetFailPut(name);
+  }
+}
+
 SimObject* SimObject::Copy() const {
   SimObject* copy = new SimObject(className_, isClass_);
   copy->props_ = props_;
@@ -187,6 +195,7 @@ SimObject* SimObject::Copy() const {
     copy->methods_.push_back(Method{m.name, m.in ? m.in->Copy() : nullptr, m.out ? m.out->Copy() : nullptr});
   }
   copy->recordDir_ = recordDir_;
+  copy->failPut_ = failPut_;
   return copy;
 }
 
@@ -255,6 +264,8 @@ STDMETHODIMP SimObject::Put(LPCWSTR wszName, LONG lFlags, VARIANT* pVal, CIMTYPE
     hr = WBEM_E_INVALID_PARAMETER;
   } else if (wszName[0] == L'_' && wszName[1] == L'_') {
     hr = WBEM_E_READ_ONLY;
+  } else if (!isClass_ && !failPut_.empty() && SimNameEquals(failPut_, wszName)) {
+    hr = WBEM_E_FAILED;  // steered by FailPut
   } else {
     Property* p = Find(wszName);
     const bool isNull = !pVal || V_VT(pVal) == VT_NULL || V_VT(pVal) == VT_EMPTY;
@@ -390,6 +401,7 @@ STDMETHODIMP SimObject::SpawnInstance(LONG lFlags, IWbemClassObject** ppNewInsta
     SimObject* instance = NewInstance(className_);
     for (const Property& p : props_) instance->Define(p.name, p.type);
     instance->recordDir_ = recordDir_;
+    instance->failPut_ = failPut_;
     *ppNewInstance = instance;
   }
   if (!recordDir_.empty()) {
@@ -645,6 +657,7 @@ STDMETHODIMP SimServices::GetObject(const BSTR strObjectPath, LONG lFlags, IWbem
   } else if (!path.hasKey) {
     SimObject* cls = SimNewControllerClass();
     cls->SetRecordDir(config_->dir);
+    cls->SetFailPut(config_->failPut);
     *ppObject = cls;
     hr = WBEM_S_NO_ERROR;
   } else if (SimNameEquals(path.keyName, kKeyName)) {
@@ -761,6 +774,11 @@ STDMETHODIMP SimServices::ExecNotificationQueryAsync(const BSTR, const BSTR, LON
 HRESULT SimServices::RunGetCurrentNvmVersion(SimObject* out, std::string& note) {
   uint32_t rv = config_->failVersion.value_or(0);
   SetInt(out, L"ReturnValue", rv);
+  if (config_->omitNvmVersion) {
+    note += Fmt(" return=%lu NvmVersion=omitted", static_cast<unsigned long>(rv));
+    return WBEM_S_NO_ERROR;
+  }
+  out->Define(L"NvmVersion", CIM_UINT32);
   SetInt(out, L"NvmVersion", config_->nvmVersion);
   note += Fmt(" return=%lu NvmVersion=0x%lX", static_cast<unsigned long>(rv),
               static_cast<unsigned long>(config_->nvmVersion));
@@ -768,6 +786,10 @@ HRESULT SimServices::RunGetCurrentNvmVersion(SimObject* out, std::string& note) 
 }
 
 HRESULT SimServices::RunReadFirmware(IWbemClassObject* in, SimObject* out, std::string& note) {
+  // Counted per connection, which the product makes once per process, so
+  // FaultAfter can pick any call of a run.
+  const uint32_t call = static_cast<uint32_t>(InterlockedIncrement(&readCalls_));
+  const bool faulty = !config_->faultAfter || call > *config_->faultAfter;
   LONG offset = 0, length = 0;
   if (!in) {
     note += " in=none";
@@ -778,28 +800,35 @@ HRESULT SimServices::RunReadFirmware(IWbemClassObject* in, SimObject* out, std::
   if (!haveOffset || !haveLength) return WBEM_E_INVALID_METHOD_PARAMETERS;
 
   uint32_t rv = 0;
-  if (config_->failRead) {
+  if (config_->failRead && faulty) {
     rv = *config_->failRead;
   } else if (offset < 0 || length <= 0 || static_cast<uint32_t>(length) > kSimMaxReadLength ||
              static_cast<uint64_t>(offset) + static_cast<uint64_t>(length) > config_->nvm.size()) {
     rv = kSimReturnBadParameter;
+  } else if (config_->omitReadData && faulty) {
+    note += " data=omitted";
   } else {
-    SAFEARRAYBOUND bound{static_cast<ULONG>(length), 0};
+    // A short answer still claims success: ShortReadFirmware bytes are missing at the end.
+    const uint32_t missing = faulty ? std::min<uint32_t>(config_->shortRead.value_or(0), length) : 0;
+    const uint32_t count = static_cast<uint32_t>(length) - missing;
+    if (missing) note += Fmt(" data_bytes=%lu", static_cast<unsigned long>(count));
+    SAFEARRAYBOUND bound{count, 0};
     SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
     if (!array) return WBEM_E_OUT_OF_MEMORY;
     void* bytes = nullptr;
     SafeArrayAccessData(array, &bytes);
-    memcpy(bytes, config_->nvm.data() + offset, static_cast<size_t>(length));
+    if (count) memcpy(bytes, config_->nvm.data() + offset, count);
     SafeArrayUnaccessData(array);
     VARIANT data;
     VariantInit(&data);
     V_VT(&data) = VT_ARRAY | VT_UI1;
     V_ARRAY(&data) = array;
+    out->Define(L"data", CIM_UINT8 | CIM_FLAG_ARRAY);
     out->Set(L"data", data);
     VariantClear(&data);
   }
   SetInt(out, L"ReturnValue", rv);
-  note += Fmt(" return=%lu", static_cast<unsigned long>(rv));
+  note += Fmt(" return=%lu call=%lu", static_cast<unsigned long>(rv), static_cast<unsigned long>(call));
   return WBEM_S_NO_ERROR;
 }
 
@@ -874,10 +903,8 @@ STDMETHODIMP SimServices::ExecMethod(const BSTR strObjectPath, const BSTR strMet
   if (SUCCEEDED(hr)) {
     out = NewOutParams();
     if (SimNameEquals(method, L"GetCurrentNvmVersion")) {
-      out->Define(L"NvmVersion", CIM_UINT32);
       hr = RunGetCurrentNvmVersion(out, note);
     } else if (SimNameEquals(method, L"ReadFirmware")) {
-      out->Define(L"data", CIM_UINT8 | CIM_FLAG_ARRAY);
       hr = RunReadFirmware(pInParams, out, note);
     } else if (SimNameEquals(method, L"UpdateFirmware")) {
       hr = RunUpdateFirmware(pInParams, out, note);

@@ -85,6 +85,8 @@ class SimObject final : public IWbemClassObject {
   // Where Put and SpawnInstance calls are recorded (empty: not recorded).
   // Reaches the method signatures too, so the in-parameter objects record their Puts.
   void SetRecordDir(const std::wstring& dir);
+  // The in-parameter whose Put fails (empty: none); reaches the signatures too.
+  void SetFailPut(const std::wstring& name);
 
  private:
   struct Property {
@@ -111,6 +113,7 @@ class SimObject final : public IWbemClassObject {
   size_t enumPos_ = 0;
   bool enumerating_ = false;
   std::wstring recordDir_;
+  std::wstring failPut_;
 };
 
 class SimEnum final : public IEnumWbemClassObject {
@@ -200,6 +203,7 @@ class SimServices final : public IWbemServices {
   HRESULT RunUpdateFirmware(IWbemClassObject* in, SimObject* out, std::string& note);
 
   LONG refs_ = 1;
+  LONG readCalls_ = 0;  // ReadFirmware executions so far
   std::shared_ptr<const SimConfig> config_;
 };
 

@@ -408,6 +408,56 @@ TEST_F(ProviderTest, ConfiguredFailuresLatencyAndMissingController) {
   EXPECT_EQ(U(Exec(kEscapedPath, L"GetCurrentNvmVersion", nullptr, out)), U(WBEM_E_NOT_FOUND));
 }
 
+// Answers that report success without what was asked for, from a chosen call on.
+TEST_F(ProviderTest, FaultsThatClaimSuccess) {
+  std::vector<uint8_t> data;
+  const struct {
+    const wchar_t* ini;
+    std::vector<LONG> returns;  // ReturnValue of successive 4-byte reads
+    std::vector<size_t> bytes;  // data bytes each brought (0: none or empty)
+  } cases[] = {
+      {L"ShortReadFirmware=1\r\nFaultAfter=2\r\n", {0, 0, 0, 0}, {4, 4, 3, 3}},
+      {L"ShortReadFirmware=9\r\n", {0}, {0}},
+      {L"OmitReadData=1\r\nFaultAfter=1\r\n", {0, 0}, {4, 0}},
+      {L"FailReadFirmware=7\r\nFaultAfter=1\r\n", {0, 7, 7}, {4, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.ini));
+    Configure(c.ini);
+    ASSERT_EQ(U(Connect()), U(WBEM_S_NO_ERROR));
+    for (size_t i = 0; i < c.returns.size(); ++i) {
+      EXPECT_EQ(Read(0, 4, data), c.returns[i]) << "call " << i + 1;
+      EXPECT_EQ(data.size(), c.bytes[i]) << "call " << i + 1;
+    }
+  }
+  EXPECT_NE(Record().find("data=omitted"), std::string::npos);
+
+  Configure(L"OmitNvmVersion=1\r\nOmitReadData=1\r\n");
+  ASSERT_EQ(U(Connect()), U(WBEM_S_NO_ERROR));
+  Ref<IWbemClassObject> out;
+  ASSERT_EQ(U(Exec(kEscapedPath, L"GetCurrentNvmVersion", nullptr, out)), U(WBEM_S_NO_ERROR));
+  EXPECT_EQ(GetInt(out.p, L"ReturnValue"), 0);
+  VARIANT v;
+  VariantInit(&v);
+  EXPECT_EQ(U(out->Get(L"NvmVersion", 0, &v, nullptr, nullptr)), U(WBEM_E_NOT_FOUND));
+  Ref<IWbemClassObject> in;
+  ASSERT_EQ(U(InParams(L"ReadFirmware", in)), U(WBEM_S_NO_ERROR));
+  PutInt(in.p, L"offset", 0);
+  PutInt(in.p, L"length", 4);
+  ASSERT_EQ(U(Exec(kEscapedPath, L"ReadFirmware", in.p, out)), U(WBEM_S_NO_ERROR));
+  EXPECT_EQ(GetInt(out.p, L"ReturnValue"), 0);
+  EXPECT_EQ(U(out->Get(L"data", 0, &v, nullptr, nullptr)), U(WBEM_E_NOT_FOUND));
+
+  // A failed Put leaves the parameter out; the provider refuses the call and records it.
+  Configure(L"FailPut=offset\r\n");
+  ASSERT_EQ(U(Connect()), U(WBEM_S_NO_ERROR));
+  ASSERT_EQ(U(InParams(L"ReadFirmware", in)), U(WBEM_S_NO_ERROR));
+  EXPECT_EQ(U(PutInt(in.p, L"offset", 0)), U(WBEM_E_FAILED));
+  EXPECT_EQ(U(PutInt(in.p, L"length", 4)), U(WBEM_S_NO_ERROR));
+  EXPECT_EQ(U(Exec(kEscapedPath, L"ReadFirmware", in.p, out)), U(WBEM_E_INVALID_METHOD_PARAMETERS));
+  EXPECT_NE(Record().find("name=offset type=0 vt=0x3 value=0 result=0x80041001"), std::string::npos);
+}
+
 TEST_F(ProviderTest, RecordsEveryCallAndFreesEveryObject) {
   ASSERT_EQ(U(Connect()), U(WBEM_S_NO_ERROR));
   std::vector<uint8_t> data;
