@@ -9,8 +9,10 @@
 
 const wchar_t kVersionFace[] = L"Segoe UI";
 
-int LayoutScreenClass(int nDesktopWidth, int nDesktopHeight) {
-  return (nDesktopWidth > 1920 || nDesktopHeight > 1080) ? 1 : 0;
+int LayoutScreenClass(const RECT& rcWork, int nWindowWidth, int nWindowHeight) {
+  const bool bFits =
+      nWindowWidth <= rcWork.right - rcWork.left && nWindowHeight <= rcWork.bottom - rcWork.top;
+  return bFits ? 1 : 0;
 }
 
 double LayoutScaleFactor(int nScreenClass) {
@@ -69,9 +71,13 @@ void CUpdateDlg::LayoutControls() {
   ::ReleaseDC(nullptr, hdcScreen);
   const LANGID uiLanguage = ::GetUserDefaultUILanguage();
 
-  RECT rcDesktop{};
-  ::GetClientRect(::GetDesktopWindow(), &rcDesktop);
-  const int nClass = LayoutScreenClass(rcDesktop.right - rcDesktop.left, rcDesktop.bottom - rcDesktop.top);
+  // The large window as SetBackground would size it, against the work area
+  // it would be centred in.
+  RECT rcWork{};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0);
+  RECT rcLarge{0, 0, kLargeBackgroundWidth, kLargeBackgroundHeight};
+  ::AdjustWindowRect(&rcLarge, GetStyle(), FALSE);
+  const int nClass = LayoutScreenClass(rcWork, rcLarge.right - rcLarge.left, rcLarge.bottom - rcLarge.top);
   if (nClass == m_state.m_nScreenClass) return;
   m_state.m_nScreenClass = nClass;
   const double dScale = LayoutScaleFactor(nClass);

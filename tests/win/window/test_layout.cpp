@@ -11,12 +11,27 @@
 
 namespace {
 
-TEST(LayoutRulesTest, ScreenClassBoundaryIsStrictlyAbove1920By1080) {
+TEST(LayoutRulesTest, LargeClassOnlyWhenTheLargeWindowFitsTheWorkArea) {
   struct {
-    int w, h, cls;
-  } const rows[] = {{1920, 1080, 0}, {1680, 1050, 0}, {1366, 768, 0},  {1920, 1200, 1},
-                    {2560, 1440, 1}, {1921, 1080, 1}, {1920, 1081, 1}, {1080, 1920, 1}};
-  for (const auto& row : rows) EXPECT_EQ(LayoutScreenClass(row.w, row.h), row.cls) << row.w << "x" << row.h;
+    RECT work;
+    int cls;
+  } const rows[] = {
+      {{0, 0, 1920, 1080}, 0},    {{0, 0, 1680, 1050}, 0},
+      {{0, 0, 1366, 728}, 0},     {{0, 0, 1920, 1200}, 0},  // a 1920 x 1200 notebook: 1,240 rows do not fit
+      {{0, 0, 1920, 1160}, 0},                              // the same with a taskbar
+      {{0, 0, 2560, 1080}, 0},                              // a wide monitor: too low
+      {{0, 0, 2560, 1440}, 1},    {{0, 0, 2560, 1400}, 1},  // with a 40-pixel taskbar
+      {{0, 0, 1560, 1240}, 1},                              // just fits
+      {{0, 0, 1559, 1240}, 0},    {{0, 0, 1560, 1239}, 0},  // one pixel short
+      {{100, 40, 1660, 1280}, 1},                           // taskbar at the top and left
+      {{0, 0, 1080, 1920}, 0},                              // portrait
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(LayoutScreenClass(row.work, kLargeBackgroundWidth, kLargeBackgroundHeight), row.cls)
+        << row.work.right - row.work.left << "x" << row.work.bottom - row.work.top;
+  }
+  const RECT rcWork{0, 0, 2560, 1440};
+  EXPECT_EQ(LayoutScreenClass(rcWork, 1560, 1441), 0) << "a frame that makes the window taller counts";
   EXPECT_EQ(LayoutScaleFactor(1), 1.0);
   EXPECT_EQ(LayoutScaleFactor(0), 0.5);
   EXPECT_EQ(LayoutScaled(43, 0.5), 21) << "cut, not rounded";
@@ -131,6 +146,12 @@ TEST_F(LayoutTest, ScreenClassSetsWindowSizeAndPlacesEveryControl) {
   EXPECT_EQ(rc.top, centre.y);
   EXPECT_EQ(rc.right - rc.left, w);
   EXPECT_EQ(rc.bottom - rc.top, h);
+  // The whole window, its title and close cross above all, is on the screen
+  // and clear of any taskbar.
+  EXPECT_GE(rc.left, rcWork.left);
+  EXPECT_GE(rc.top, rcWork.top);
+  EXPECT_LE(rc.right, rcWork.right);
+  EXPECT_LE(rc.bottom, rcWork.bottom);
 
   for (const Geometry& g : kGeometry) {
     const RECT& want = m_class ? g.full : g.half;
