@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "ui/layout.h"
@@ -340,6 +341,60 @@ TEST_F(LayoutTest, ComposedSurfaceShowsTheArtOfTheVisibleControls) {
   EXPECT_TRUE(Near(s.At(LayoutScaled(712 + 66, m_scale), LayoutScaled(658 + 66, m_scale)), c.GetValue(), 3))
       << std::hex << s.At(LayoutScaled(712 + 66, m_scale), LayoutScaled(658 + 66, m_scale)) << " vs "
       << c.GetValue();
+}
+
+// Every look of the window, composed the fast way (art held premultiplied,
+// background copied, 1:1 art blended by GDI), is the picture the
+// straightforward drawing gives, to within rounding.
+TEST_F(LayoutTest, EveryLookComposesToTheStraightforwardPicture) {
+  struct Look {
+    const char* name;
+    std::function<void(CUpdateDlg&)> enter;
+  };
+  const double scale = m_scale;
+  const Look looks[] = {
+      {"prompt", [](CUpdateDlg&) {}},
+      {"battery",
+       [](CUpdateDlg& d) {
+         Fake().onBattery = true;
+         Click(d.m_hWnd, IDC_UPDATE);
+       }},
+      {"busy",  // as the wait loop shows it, a few frames in
+       [scale](CUpdateDlg& d) {
+         d.m_btnUpdate.ShowWindow(SW_HIDE);
+         d.m_picIllustration.ShowWindow(SW_HIDE);
+         d.m_btnExit.EnableWindow(FALSE);
+         d.m_btnExit.ShowWindow(SW_SHOW);
+         d.m_btnClose.EnableWindow(FALSE);
+         d.m_picSpinner.SetImage(143, L"IMG", nullptr, scale);
+         d.m_picSpinner.ShowWindow(SW_SHOW);
+       }},
+      {"success", [](CUpdateDlg& d) { Click(d.m_hWnd, IDC_UPDATE); }},
+      {"failure",
+       [](CUpdateDlg& d) {
+         Fake().workerStatus = ERR_IMAGE_MISMATCH;
+         Click(d.m_hWnd, IDC_UPDATE);
+       }},
+  };
+  for (const Look& look : looks) {
+    SCOPED_TRACE(look.name);
+    Fake().Reset();
+    CUpdateDlg dlg;
+    ASSERT_TRUE(dlg.Create());
+    look.enter(dlg);
+    const Surface fast = RenderSurface(dlg);
+    const Surface plain = RenderStraightforward(dlg);
+    ASSERT_EQ(fast.width, m_class ? 1560 : 780);
+    ASSERT_EQ(plain.pixels.size(), fast.pixels.size());
+    int differing = 0;
+    size_t first = 0;
+    for (size_t i = 0; i < fast.pixels.size(); ++i) {
+      if (!Near(fast.pixels[i], plain.pixels[i], 1) && differing++ == 0) first = i;
+    }
+    EXPECT_EQ(differing, 0) << "first at (" << first % fast.width << ", " << first / fast.width
+                            << "): " << std::hex << fast.pixels[first] << " vs " << plain.pixels[first];
+    dlg.DestroyWindow();
+  }
 }
 
 }  // namespace
