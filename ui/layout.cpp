@@ -133,8 +133,9 @@ void CUpdateDlg::LayoutControls() {
   m_picIllustration.SetImage(135, kArt, hRes, dScale);
   AddChild(&m_picIllustration);
 
-  // 5. Caution icon, shown on battery only.
-  place(m_picCautionIcon, 70, 1120, 48, 43);
+  // 5. Caution icon, shown on battery only; centred under the bullet, as its
+  // text starts on the message's column.
+  place(m_picCautionIcon, 51, 1120, 48, 43);
   m_picCautionIcon.SetImage(136, kArt, hRes, dScale);
   m_picCautionIcon.ShowWindow(SW_HIDE);
   AddChild(&m_picCautionIcon);
@@ -162,7 +163,7 @@ void CUpdateDlg::LayoutControls() {
 
   // 9. Caution text, shown on battery only.
   styleText(m_lblCaution, 0xFFA40000);
-  place(m_lblCaution, 130, 1124, 1000, 100);
+  place(m_lblCaution, 100, 1124, 1000, 100);
   m_lblCaution.SetWindowTextW(text(L"IDS_CAUTION"));
   m_lblCaution.ShowWindow(SW_HIDE);
   AddChild(&m_lblCaution);
