@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Screenshots of the update window under a compositor, over an opaque
-# backdrop, at both screen classes and in English, Japanese, Korean and Traditional
+# backdrop, at both screen classes and in English, Japanese and Traditional
 # Chinese: the prompt, the caution on battery, the busy animation, success and
 # a failure.
 #
@@ -30,7 +30,7 @@ for screen in "${screens[@]}"; do
   if [ "$w" -gt 1920 ] || [ "$h" -gt 1080 ]; then class=large; else class=small; fi
   backdrop="$(mktemp --suffix=.png)"
   convert -size "${screen}" pattern:checkerboard -fill '#3a6ea5' -colorize 45 "$backdrop"
-  for lang in en_US ja_JP ko_KR zh_TW; do
+  for lang in en_US ja_JP zh_TW; do
     sig="$(mktemp -d)"
     winsig="Z:${sig//\//\\}"
     "$root/tests/win/window/gui-run.sh" --screen "$screen" --lang "$lang.UTF-8" --compositor \
