@@ -111,12 +111,6 @@ BOOL CUpdateDlg::OnInitDialog() {
   SendMessageW(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
   SendMessageW(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
   SetWindowTextW(kUpdateDlgTitle);
-  // The keyboard starts on the main action, not on the close cross that
-  // comes first in the tab order.
-  if (m_btnUpdate.IsWindowVisible() && m_btnUpdate.IsWindowEnabled()) {
-    ::SetFocus(m_btnUpdate.m_hWnd);
-    return FALSE;
-  }
   return TRUE;
 }
 
