@@ -20,9 +20,9 @@ class GdiplusSession {
  public:
   GdiplusSession() {
     Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, background thread on
-    Gdiplus::GdiplusStartup(&m_token, &input, nullptr);
-    m_bRunning = 1;
+    m_bRunning = Gdiplus::GdiplusStartup(&m_token, &input, nullptr) == Gdiplus::Ok ? 1 : 0;
   }
+  bool Running() const { return m_bRunning != 0; }
   ~GdiplusSession() { Shutdown(); }
   void Shutdown() {
     if (!m_bRunning) return;
@@ -68,8 +68,7 @@ BOOL CUpdateApp::InitInstance() {
     dlg.m_state.m_bDowngradable = m_bDowngradable;
     dlg.m_state.m_wLangId = m_wLangId;
     m_pMainWnd = &dlg;
-    dlg.DoModal();
-    m_dwExitCode = dlg.GetExitCode();
+    m_dwExitCode = dlg.RunModal(g_gdiplus.Running());
     m_pMainWnd = nullptr;
   }
   return FALSE;

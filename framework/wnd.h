@@ -178,6 +178,35 @@ class CWnd {
 #define ON_WM_LBUTTONUP()                                                                                   \
   TBT_MSG_ENTRY(WM_LBUTTONUP, pThis->OnLButtonUp(static_cast<UINT>(wParam), TBT_POINT_FROM_LPARAM(lParam)); \
                 return 0;)
+// void OnLButtonDblClk(UINT nFlags, POINT point)
+#define ON_WM_LBUTTONDBLCLK()                                                                     \
+  TBT_MSG_ENTRY(WM_LBUTTONDBLCLK,                                                                 \
+                pThis->OnLButtonDblClk(static_cast<UINT>(wParam), TBT_POINT_FROM_LPARAM(lParam)); \
+                return 0;)
+// void OnCaptureChanged(CWnd* pWnd): pWnd is the new capture's object, or null
+#define ON_WM_CAPTURECHANGED()                                                                      \
+  TBT_MSG_ENTRY(WM_CAPTURECHANGED,                                                                  \
+                pThis->OnCaptureChanged(CWnd::FromHandlePermanent(reinterpret_cast<HWND>(lParam))); \
+                return 0;)
+// void OnSetFocus(CWnd* pOldWnd), void OnKillFocus(CWnd* pNewWnd)
+#define ON_WM_SETFOCUS()                                                                                   \
+  TBT_MSG_ENTRY(WM_SETFOCUS, pThis->OnSetFocus(CWnd::FromHandlePermanent(reinterpret_cast<HWND>(wParam))); \
+                return 0;)
+#define ON_WM_KILLFOCUS()                                                                                    \
+  TBT_MSG_ENTRY(WM_KILLFOCUS, pThis->OnKillFocus(CWnd::FromHandlePermanent(reinterpret_cast<HWND>(wParam))); \
+                return 0;)
+// void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags), and OnKeyUp
+#define ON_WM_KEYDOWN()                                                                                  \
+  TBT_MSG_ENTRY(WM_KEYDOWN, pThis->OnKeyDown(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam)); \
+                return 0;)
+#define ON_WM_KEYUP()                                                                                \
+  TBT_MSG_ENTRY(WM_KEYUP, pThis->OnKeyUp(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam)); \
+                return 0;)
+// void OnSettingChange(UINT uFlags, LPCWSTR lpszSection)
+#define ON_WM_SETTINGCHANGE()                                                                         \
+  TBT_MSG_ENTRY(WM_SETTINGCHANGE,                                                                     \
+                pThis->OnSettingChange(static_cast<UINT>(wParam), reinterpret_cast<LPCWSTR>(lParam)); \
+                return 0;)
 // LRESULT memberFxn(WPARAM, LPARAM), for any message
 #define ON_MESSAGE(msg, memberFxn) TBT_MSG_ENTRY(msg, return (pThis->*(memberFxn))(wParam, lParam);)
 

@@ -85,13 +85,38 @@ void CLayeredDialog::ReleaseResources() {
   m_pBackground = nullptr;
 }
 
-void CLayeredDialog::PaintSurface(HDC hdcMem) {
+bool CLayeredDialog::HasSurface() const {
+  return m_pBackground && m_pBackground->GetWidth() > 0 && m_pBackground->GetHeight() > 0;
+}
+
+void CLayeredDialog::PaintSurface(HDC hdcMem, void* pBits) {
+  const INT nWidth = static_cast<INT>(m_pBackground ? m_pBackground->GetWidth() : 0);
+  const INT nHeight = static_cast<INT>(m_pBackground ? m_pBackground->GetHeight() : 0);
+  // The background is the first thing on an empty surface: copied, not
+  // blended. The art is held in the surface's own format, so this is one copy
+  // of its rows into the top-down surface.
+  bool bCopied = false;
+  if (pBits && nWidth > 0 && m_pBackground->GetType() == Gdiplus::ImageTypeBitmap) {
+    Gdiplus::BitmapData rows{};
+    rows.Width = static_cast<UINT>(nWidth);
+    rows.Height = static_cast<UINT>(nHeight);
+    rows.Stride = nWidth * 4;
+    rows.PixelFormat = PixelFormat32bppPARGB;
+    rows.Scan0 = pBits;
+    Gdiplus::Rect whole(0, 0, nWidth, nHeight);
+    auto* pBitmap = static_cast<Gdiplus::Bitmap*>(m_pBackground);
+    if (pBitmap->LockBits(&whole, Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeUserInputBuf,
+                          PixelFormat32bppPARGB, &rows) == Gdiplus::Ok) {
+      pBitmap->UnlockBits(&rows);
+      bCopied = true;
+    }
+  }
+
   Gdiplus::Graphics graphics(hdcMem);
   graphics.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAlias);
-  if (m_pBackground) {
-    graphics.DrawImage(m_pBackground, 0, 0, static_cast<INT>(m_pBackground->GetWidth()),
-                       static_cast<INT>(m_pBackground->GetHeight()));
-  }
+  // Lets the controls put their 1:1 art down by the fastest means.
+  graphics.SetCompositingQuality(Gdiplus::CompositingQualityHighSpeed);
+  if (m_pBackground && !bCopied) graphics.DrawImage(m_pBackground, 0, 0, nWidth, nHeight);
   // By index: a control's Draw never registers anything, but the size is
   // read afresh each time all the same.
   for (size_t i = 0; i < m_children.size(); ++i) {
@@ -115,7 +140,7 @@ void CLayeredDialog::Compose() {
   BITMAPINFO bmi{};
   bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   bmi.bmiHeader.biWidth = nWidth;
-  bmi.bmiHeader.biHeight = nHeight;  // bottom-up rows
+  bmi.bmiHeader.biHeight = -nHeight;  // top-down rows, as the art's
   bmi.bmiHeader.biPlanes = 1;
   bmi.bmiHeader.biBitCount = 32;
   bmi.bmiHeader.biCompression = BI_RGB;
@@ -124,7 +149,7 @@ void CLayeredDialog::Compose() {
   HBITMAP hDib = ::CreateDIBSection(hdcWindow, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0);
   if (hDib) {
     HGDIOBJ hOld = ::SelectObject(hdcMem, hDib);
-    PaintSurface(hdcMem);
+    PaintSurface(hdcMem, pBits);
 
     using UpdateLayeredWindowFn =
         BOOL(WINAPI*)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF, BLENDFUNCTION*, DWORD);

@@ -51,8 +51,12 @@ class CLayeredDialog : public CDialog, public ISkinHost {
   virtual void LayoutControls() = 0;
 
   // Draws the background and then every visible registered control, in
-  // registration order, onto a 32-bpp surface selected into `hdcMem`.
-  void PaintSurface(HDC hdcMem);
+  // registration order, onto an empty 32-bpp surface selected into `hdcMem`.
+  // With `pBits`, the surface's top-down rows, the background is copied
+  // straight into them; without, it is drawn.
+  void PaintSurface(HDC hdcMem, void* pBits);
+  // The background has pixels, so the window can be seen.
+  bool HasSurface() const;
 
   ResourceImage* GetBackground() const { return m_pBackground; }
   size_t GetChildCount() const { return m_children.size(); }

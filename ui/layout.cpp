@@ -9,8 +9,10 @@
 
 const wchar_t kVersionFace[] = L"Segoe UI";
 
-int LayoutScreenClass(int nDesktopWidth, int nDesktopHeight) {
-  return (nDesktopWidth > 1920 || nDesktopHeight > 1080) ? 1 : 0;
+int LayoutScreenClass(const RECT& rcWork, int nWindowWidth, int nWindowHeight) {
+  const bool bFits =
+      nWindowWidth <= rcWork.right - rcWork.left && nWindowHeight <= rcWork.bottom - rcWork.top;
+  return bFits ? 1 : 0;
 }
 
 double LayoutScaleFactor(int nScreenClass) {
@@ -69,9 +71,13 @@ void CUpdateDlg::LayoutControls() {
   ::ReleaseDC(nullptr, hdcScreen);
   const LANGID uiLanguage = ::GetUserDefaultUILanguage();
 
-  RECT rcDesktop{};
-  ::GetClientRect(::GetDesktopWindow(), &rcDesktop);
-  const int nClass = LayoutScreenClass(rcDesktop.right - rcDesktop.left, rcDesktop.bottom - rcDesktop.top);
+  // The large window as SetBackground would size it, against the work area
+  // it would be centred in.
+  RECT rcWork{};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0);
+  RECT rcLarge{0, 0, kLargeBackgroundWidth, kLargeBackgroundHeight};
+  ::AdjustWindowRect(&rcLarge, GetStyle(), FALSE);
+  const int nClass = LayoutScreenClass(rcWork, rcLarge.right - rcLarge.left, rcLarge.bottom - rcLarge.top);
   if (nClass == m_state.m_nScreenClass) return;
   m_state.m_nScreenClass = nClass;
   const double dScale = LayoutScaleFactor(nClass);
@@ -127,8 +133,9 @@ void CUpdateDlg::LayoutControls() {
   m_picIllustration.SetImage(135, kArt, hRes, dScale);
   AddChild(&m_picIllustration);
 
-  // 5. Caution icon, shown on battery only.
-  place(m_picCautionIcon, 70, 1120, 48, 43);
+  // 5. Caution icon, shown on battery only; centred under the bullet, as its
+  // text starts on the message's column.
+  place(m_picCautionIcon, 51, 1120, 48, 43);
   m_picCautionIcon.SetImage(136, kArt, hRes, dScale);
   m_picCautionIcon.ShowWindow(SW_HIDE);
   AddChild(&m_picCautionIcon);
@@ -156,7 +163,7 @@ void CUpdateDlg::LayoutControls() {
 
   // 9. Caution text, shown on battery only.
   styleText(m_lblCaution, 0xFFA40000);
-  place(m_lblCaution, 130, 1124, 1000, 100);
+  place(m_lblCaution, 100, 1124, 1000, 100);
   m_lblCaution.SetWindowTextW(text(L"IDS_CAUTION"));
   m_lblCaution.ShowWindow(SW_HIDE);
   AddChild(&m_lblCaution);

@@ -6,9 +6,14 @@
 
 #include <cstddef>
 
-// 1 (large, art at full size) when the desktop is wider than 1920 or taller
-// than 1080 pixels, else 0 (small, art at half size).
-int LayoutScreenClass(int nDesktopWidth, int nDesktopHeight);
+// The full-size background art, whose size is the large window's.
+constexpr int kLargeBackgroundWidth = 1560;
+constexpr int kLargeBackgroundHeight = 1240;
+// 1 (large, art at full size) when the full-size window, `nWindowWidth` x
+// `nWindowHeight` with its frame, fits inside the work area; else 0 (small,
+// art at half size). A screen's size alone is no guide: a 1920 x 1200 screen
+// or a taskbar can leave less height than the large window needs.
+int LayoutScreenClass(const RECT& rcWork, int nWindowWidth, int nWindowHeight);
 // 1.0 for class 1, 0.5 for class 0.
 double LayoutScaleFactor(int nScreenClass);
 // A pixel value of the full-size art at the given scale, cut toward zero.

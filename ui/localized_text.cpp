@@ -8,9 +8,9 @@
 #include <windows.h>
 #else
 #include <unistd.h>
+#endif
 
 #include "ui/ini_reader.h"
-#endif
 
 namespace {
 
@@ -54,12 +54,28 @@ std::string ExecutablePath() {
 }
 #endif
 
+#ifdef _WIN32
+// The "\\?\" form of an absolute path, which the file functions open at any
+// length.
+std::filesystem::path ExtendedLengthPath(const std::filesystem::path& file) {
+  const std::wstring path = file.lexically_normal().make_preferred().native();
+  if (path.rfind(LR"(\\?\)", 0) == 0) return path;
+  if (path.rfind(LR"(\\)", 0) == 0) return LR"(\\?\UNC\)" + path.substr(2);
+  if (!file.is_absolute()) return file;
+  return LR"(\\?\)" + path;
+}
+#endif
+
 }  // namespace
 
 uint32_t ReadLocalizedProfileString(const std::filesystem::path& file, const wchar_t* section,
                                     const wchar_t* key, wchar_t* out, uint32_t size) {
 #ifdef _WIN32
-  return GetPrivateProfileStringW(section, key, L"", out, size, file.c_str());
+  // The platform's reader finds nothing in a file whose path reaches MAX_PATH,
+  // prefixed or not: a program installed deep down would show no text at all.
+  if (file.native().size() < MAX_PATH)
+    return GetPrivateProfileStringW(section, key, L"", out, size, file.c_str());
+  return IniReadString(ExtendedLengthPath(file), section, key, L"", out, size);
 #else
   return IniReadString(file, section, key, L"", out, size);
 #endif

@@ -17,7 +17,8 @@ void LoadLocalizedStringFrom(const std::filesystem::path& iniFile, uint16_t lang
                              wchar_t* out, uint32_t size);
 
 // One profile read as the lookup makes it: the platform's reader on Windows,
-// ours (ui/ini_reader.h) elsewhere; the empty string is the default.
+// ours (ui/ini_reader.h) elsewhere and for paths too long for the platform's;
+// the empty string is the default.
 uint32_t ReadLocalizedProfileString(const std::filesystem::path& file, const wchar_t* section,
                                     const wchar_t* key, wchar_t* out, uint32_t size);
 

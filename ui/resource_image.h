@@ -6,13 +6,20 @@
 #include <gdiplus.h>
 
 // A decoded image with a single owner, who deletes it (that disposes of the
-// native image). A resized image is a Gdiplus::Bitmap.
+// native image). Art with pixels is a Gdiplus::Bitmap in premultiplied 32-bit
+// ARGB, the window surface's own format.
 using ResourceImage = Gdiplus::Image;
 
 // Decodes resource `nId` (low 16 bits) of type `pszType` from `hInst` (null: the
-// program's own module) and, unless `dScale` is exactly 1.0, redraws it at
-// trunc(width * dScale) x trunc(height * dScale) in its own pixel format.
+// program's own module) completely, into premultiplied 32-bit ARGB, and, unless
+// `dScale` is exactly 1.0, resizes it to trunc(width * dScale) x
+// trunc(height * dScale) with a high-quality (prefiltered bicubic) filter.
 // A missing or undecodable resource gives an empty image: 0 x 0, draws nothing.
 // Returns null only when the image object itself cannot be allocated.
 // GDI+ must be running; call on the window's thread.
 ResourceImage* LoadResourceImage(UINT nId, LPCWSTR pszType, HINSTANCE hInst, double dScale);
+
+// The GDI bitmap (a top-down premultiplied 32-bit DIB section) that shares the
+// pixels of art loaded by LoadResourceImage, or null for an image without
+// pixels. Owned by the image.
+HBITMAP ResourceImageDib(ResourceImage* pImage);

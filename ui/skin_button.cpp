@@ -37,7 +37,14 @@ ON_WM_MOUSEMOVE()
 ON_WM_MOUSEHOVER()
 ON_WM_MOUSELEAVE()
 ON_WM_LBUTTONDOWN()
+ON_WM_LBUTTONDBLCLK()
 ON_WM_LBUTTONUP()
+ON_WM_CAPTURECHANGED()
+ON_WM_SETFOCUS()
+ON_WM_KILLFOCUS()
+ON_WM_KEYDOWN()
+ON_WM_KEYUP()
+ON_MESSAGE(WM_UPDATEUISTATE, &CSkinButton::OnUpdateUiState)
 END_MESSAGE_MAP()
 
 CSkinButton::CSkinButton()
@@ -72,24 +79,36 @@ void CSkinButton::Draw(Gdiplus::Graphics* pGraphics) {
   const bool bDisabled = (m_nState & SKIN_STATE_DISABLED) != 0;
   const bool bHover = (m_nState & SKIN_STATE_HOVER) != 0;
   const bool bPressed = (m_nState & SKIN_STATE_PRESSED) != 0;
+  // The keyboard's focus looks like the pointer's hover, so a press with the
+  // Space bar shows the pressed art as a click does.
+  const bool bFocus = !bDisabled && IsFocusShown();
+  const bool bHot = bHover || bFocus;
 
   if (bDisabled) {
     if (m_pImgDisabled)
-      pGraphics->DrawImage(m_pImgDisabled, rect);
+      DrawArt(pGraphics, m_pImgDisabled, rect);
     else if (m_pImgNormal)
       DrawThroughMatrix(pGraphics, m_pImgNormal, rect, kGrayscaleMatrix);
-  } else if (bHover && bPressed) {
+  } else if (bHot && bPressed) {
     if (m_pImgPressed)
-      pGraphics->DrawImage(m_pImgPressed, rect);
+      DrawArt(pGraphics, m_pImgPressed, rect);
     else if (m_pImgNormal)
       pGraphics->DrawImage(m_pImgNormal, Gdiplus::RectF(rect.X + 1, rect.Y + 1, rect.Width, rect.Height));
-  } else if (bHover) {
+  } else if (bHover || (bFocus && m_pImgHover)) {
     if (m_pImgHover)
-      pGraphics->DrawImage(m_pImgHover, rect);
+      DrawArt(pGraphics, m_pImgHover, rect);
     else if (m_pImgNormal)
       DrawThroughMatrix(pGraphics, m_pImgNormal, rect, kHighlightMatrix);
   } else if (m_pImgNormal) {
-    pGraphics->DrawImage(m_pImgNormal, rect);
+    DrawArt(pGraphics, m_pImgNormal, rect);
+    if (bFocus) {
+      // No hover art to show the focus with: a one-pixel ring just inside
+      // the button, in the caption's colour, which reads on the button's face.
+      Gdiplus::Color colour;
+      m_brNormalText.GetColor(&colour);
+      Gdiplus::Pen pen(colour, 1.0f);
+      pGraphics->DrawRectangle(&pen, rect.X, rect.Y, rect.Width - 1, rect.Height - 1);
+    }
   }
 
   const std::wstring caption = GetCaption();
@@ -100,7 +119,7 @@ void CSkinButton::Draw(Gdiplus::Graphics* pGraphics) {
     layout.X += 1;
     layout.Y += 1;
     pBrush = &m_brPressedText;
-  } else if (bHover) {
+  } else if (bHot) {
     pBrush = &m_brHoverText;
   }
   pGraphics->DrawString(caption.c_str(), static_cast<INT>(caption.size()), m_pFont, layout, &m_format,
@@ -182,8 +201,63 @@ void CSkinButton::OnLButtonDown(UINT, POINT) {
   Default();
 }
 
+// The second click of a double-click arrives as its own message; the button
+// takes it as a press, and so does its look.
+void CSkinButton::OnLButtonDblClk(UINT nFlags, POINT point) {
+  OnLButtonDown(nFlags, point);
+}
+
 void CSkinButton::OnLButtonUp(UINT, POINT) {
   m_nState &= ~(SKIN_STATE_HOVER | SKIN_STATE_PRESSED);
   RequestRedraw();
   Default();
+}
+
+// A press ends when the button loses the mouse (Alt+Tab, a system dialog) just
+// as when it is released: the button sends no click then, so it must not look
+// pressed either.
+void CSkinButton::OnCaptureChanged(CWnd*) {
+  Default();
+  ChangeState(0, SKIN_STATE_PRESSED);
+}
+
+void CSkinButton::OnSetFocus(CWnd*) {
+  Default();
+  ChangeState(SKIN_STATE_FOCUS, 0);
+}
+
+void CSkinButton::OnKillFocus(CWnd*) {
+  Default();
+  ChangeState(0, SKIN_STATE_FOCUS);
+}
+
+// Space presses the focused button as it does the platform's own: down shows
+// the press, up releases it and (in the default processing) clicks.
+void CSkinButton::OnKeyDown(UINT nChar, UINT, UINT) {
+  if (nChar == VK_SPACE) ChangeState(SKIN_STATE_PRESSED, 0);
+  Default();
+}
+
+void CSkinButton::OnKeyUp(UINT nChar, UINT, UINT) {
+  if (nChar == VK_SPACE) ChangeState(0, SKIN_STATE_PRESSED);
+  Default();
+}
+
+// Keyboard cues shown or hidden: the focus look follows.
+LRESULT CSkinButton::OnUpdateUiState(WPARAM, LPARAM) {
+  const LRESULT lResult = Default();
+  if (m_nState & SKIN_STATE_FOCUS) RequestRedraw();
+  return lResult;
+}
+
+bool CSkinButton::IsFocusShown() const {
+  if (!(m_nState & SKIN_STATE_FOCUS) || !m_hWnd) return false;
+  return (::SendMessageW(m_hWnd, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS) == 0;
+}
+
+void CSkinButton::ChangeState(UINT nSet, UINT nClear) {
+  const UINT nState = (m_nState | nSet) & ~nClear;
+  if (nState == m_nState) return;
+  m_nState = nState;
+  RequestRedraw();
 }

@@ -8,6 +8,7 @@ enum : UINT {
   SKIN_STATE_DISABLED = 1,
   SKIN_STATE_HOVER = 2,
   SKIN_STATE_PRESSED = 4,
+  SKIN_STATE_FOCUS = 8,  // has the keyboard focus; drawn with the hover look while focus is shown
 };
 
 // Disabled without disabled art: every colour channel becomes the pixel's
@@ -59,7 +60,18 @@ class CSkinButton : public CSkinCtrl {
   void OnMouseHover(UINT nFlags, POINT point);
   void OnMouseLeave();
   void OnLButtonDown(UINT nFlags, POINT point);
+  void OnLButtonDblClk(UINT nFlags, POINT point);
   void OnLButtonUp(UINT nFlags, POINT point);
+  void OnCaptureChanged(CWnd* pWnd);
+  void OnSetFocus(CWnd* pOldWnd);
+  void OnKillFocus(CWnd* pNewWnd);
+  void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags);
+  void OnKeyUp(UINT nChar, UINT nRepCnt, UINT nFlags);
+  LRESULT OnUpdateUiState(WPARAM wParam, LPARAM lParam);
+  // Focused, and the window shows focus (keyboard cues are not hidden).
+  bool IsFocusShown() const;
+  // Sets or clears state bits and asks for a recomposition when they changed.
+  void ChangeState(UINT nSet, UINT nClear);
 
   DECLARE_MESSAGE_MAP()
 };

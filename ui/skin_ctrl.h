@@ -10,6 +10,7 @@
 #include <string>
 
 #include "framework/wnd.h"
+#include "ui/resource_image.h"
 
 class ISkinHost;
 
@@ -42,6 +43,10 @@ class CSkinCtrl : public CWnd {
 
   // The control's rectangle in its parent's client coordinates, read anew.
   Gdiplus::RectF GetDrawRect() const;
+  // Draws art stretched over `rect`. Art of exactly the rectangle's size at
+  // whole pixels is put down pixel for pixel, without resampling, and on a
+  // surface whose compositing quality is HighSpeed it is blended by GDI.
+  static void DrawArt(Gdiplus::Graphics* pGraphics, ResourceImage* pImage, const Gdiplus::RectF& rect);
   std::wstring GetCaption() const;
 
   void OnEnable(BOOL bEnable);

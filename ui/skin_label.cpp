@@ -16,7 +16,7 @@ void CSkinLabel::PreSubclassWindow() {
 
 void CSkinLabel::Draw(Gdiplus::Graphics* pGraphics) {
   const Gdiplus::RectF rect = GetDrawRect();
-  if (m_pImage) pGraphics->DrawImage(m_pImage, rect);
+  if (m_pImage) DrawArt(pGraphics, m_pImage, rect);
   const std::wstring caption = GetCaption();
   if (caption.empty() || !m_pFont) return;
   pGraphics->DrawString(caption.c_str(), static_cast<INT>(caption.size()), m_pFont, rect, &m_format,

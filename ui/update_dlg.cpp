@@ -39,6 +39,7 @@ void UpdateResultText(TbtStatus status, uint16_t langId, wchar_t* out, uint32_t 
 BEGIN_MESSAGE_MAP(CUpdateDlg, CLayeredDialog)
 ON_WM_DESTROY()
 ON_MESSAGE(WM_DISPLAYCHANGE, &CUpdateDlg::OnDisplayChange)
+ON_WM_SETTINGCHANGE()
 ON_BN_CLICKED(IDC_UPDATE, &CUpdateDlg::OnUpdateClicked)
 ON_BN_CLICKED(IDC_SHUTDOWN, &CUpdateDlg::OnShutdownClicked)
 ON_BN_CLICKED(IDC_LATER, &CUpdateDlg::OnLaterClicked)
@@ -55,7 +56,31 @@ CUpdateDlg::CUpdateDlg(CWnd* pParent) : CLayeredDialog(IDD_UPDATE_DIALOG, pParen
 
 CUpdateDlg::~CUpdateDlg() = default;
 
+void ReportUndrawableWindow(uint16_t langId, DWORD dwCode) {
+  wchar_t szText[kResultChars] = L"";
+  LoadLocalizedString(langId, L"IDS_ERROR", szText, kResultChars);
+  wchar_t szMessage[kResultChars] = L"";
+  if (szText[0] != L'\0') {
+    UpdateResultText(dwCode, langId, szMessage, kResultChars);
+  } else {
+    std::swprintf(szMessage, kResultChars, L"The update tool cannot show its window (0X%08X).",
+                  static_cast<unsigned>(dwCode));
+  }
+  ::MessageBoxW(nullptr, szMessage, kUpdateDlgTitle, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+DWORD CUpdateDlg::RunModal(bool bGraphicsStarted) {
+  if (!bGraphicsStarted) {
+    ReportUndrawableWindow(m_state.m_wLangId, kExitGraphicsNotStarted);
+    return kExitGraphicsNotStarted;
+  }
+  DoModal();
+  if (m_bUndrawable) ReportUndrawableWindow(m_state.m_wLangId, kExitNoWindowArt);
+  return GetExitCode();
+}
+
 DWORD CUpdateDlg::GetExitCode() const {
+  if (m_bUndrawable) return kExitNoWindowArt;
   return m_phase == UpdatePhase::kPrompt ? static_cast<DWORD>(ERROR_CANCELLED) : m_state.m_dwStatus;
 }
 
@@ -77,6 +102,12 @@ void CUpdateDlg::DoDataExchange(CDataExchange* pDX) {
 
 BOOL CUpdateDlg::OnInitDialog() {
   CLayeredDialog::OnInitDialog();
+  // A window without pixels could be neither seen nor closed.
+  if (!HasSurface()) {
+    m_bUndrawable = true;
+    EndDialog(IDABORT);
+    return TRUE;
+  }
   SendMessageW(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
   SendMessageW(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
   SetWindowTextW(kUpdateDlgTitle);
@@ -214,6 +245,13 @@ LRESULT CUpdateDlg::OnDisplayChange(WPARAM, LPARAM) {
   LayoutControls();
   ShowWindow(SW_SHOW);
   return 1;
+}
+
+// A taskbar moved or resized changes the room the window has, as a display
+// change does.
+void CUpdateDlg::OnSettingChange(UINT uFlags, LPCWSTR) {
+  Default();
+  if (uFlags == SPI_SETWORKAREA) OnDisplayChange(0, 0);
 }
 
 void CUpdateDlg::RestorePhaseState() {

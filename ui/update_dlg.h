@@ -20,6 +20,16 @@ extern const wchar_t kUpdateDlgTitle[];
 // `size` is cut so that the code always stays whole at the end.
 void UpdateResultText(TbtStatus status, uint16_t langId, wchar_t* out, uint32_t size);
 
+// Exit codes of a window that cannot be drawn: the graphics library did not
+// start, or the background art has no pixels.
+constexpr DWORD kExitGraphicsNotStarted = ERROR_DLL_INIT_FAILED;
+constexpr DWORD kExitNoWindowArt = ERROR_RESOURCE_DATA_NOT_FOUND;
+
+// Tells the person in a plain system message box that the window cannot be
+// shown: the IDS_ERROR text with the code, or an English sentence when there
+// is no text.
+void ReportUndrawableWindow(uint16_t langId, DWORD dwCode);
+
 // Where the update flow stands; a re-layout keeps everything but the prompt.
 enum class UpdatePhase {
   kPrompt,         // before any attempt (also after a press on battery)
@@ -35,8 +45,13 @@ class CUpdateDlg : public CLayeredDialog {
   ~CUpdateDlg() override;
 
   // The process exit code for what happened in this window: the final status
-  // of the update attempt, or ERROR_CANCELLED when no attempt was made.
+  // of the update attempt, ERROR_CANCELLED when no attempt was made, or
+  // kExitNoWindowArt when the window could not be drawn.
   DWORD GetExitCode() const;
+  // Runs the dialog modally when the window can be drawn. When it cannot (no
+  // graphics library, or no background art), the person is told in a message
+  // box and nothing is sent to the controller. Returns the exit code.
+  DWORD RunModal(bool bGraphicsStarted);
   UpdatePhase GetPhase() const { return m_phase; }
 
   CSkinButton m_btnExit;
@@ -63,6 +78,7 @@ class CUpdateDlg : public CLayeredDialog {
 
   void OnDestroy();
   LRESULT OnDisplayChange(WPARAM wParam, LPARAM lParam);
+  void OnSettingChange(UINT uFlags, LPCWSTR lpszSection);
   void OnUpdateClicked();
   void OnShutdownClicked();
   void OnLaterClicked();
@@ -74,6 +90,7 @@ class CUpdateDlg : public CLayeredDialog {
   void RestorePhaseState();
 
   UpdatePhase m_phase = UpdatePhase::kPrompt;
+  bool m_bUndrawable = false;     // the layout left the window without pixels
   wchar_t m_szResult[256] = L"";  // the result line on screen, once there is one
 
   DECLARE_MESSAGE_MAP()

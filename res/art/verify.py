@@ -35,7 +35,7 @@ LATER = (0x46, 0x46, 0x46)
 
 # Where the layout puts texts on the background (x, y, w, h).
 MESSAGE_RECT = (100, 297, 1400, 180)
-CAUTION_RECT = (130, 1124, 1000, 60)
+CAUTION_RECT = (100, 1124, 1000, 60)
 # The version string is about 130 px wide and 36 px high at the large size.
 VERSION_RECT = (1410, 194, 130, 38)
 

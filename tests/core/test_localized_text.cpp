@@ -407,4 +407,23 @@ TEST(ExecutableFolder, WorksFromADeepFolder) {
   EXPECT_EQ(bytes, texttest::Utf16Le(L"Traditional text", false));
 }
 
+// Installed about 320 characters deep, further than the platform's profile
+// reader opens files: the texts still appear.
+TEST(ExecutableFolder, ReadsTextsBeyondThePlatformPathLimit) {
+  TempDir dir;
+  std::filesystem::path deep = dir.path();
+  for (int i = 0; deep.native().size() < 320; ++i) deep /= std::string(60, static_cast<char>('a' + i));
+  const auto file = deep / "data" / "Update.ini";
+#ifdef _WIN32
+  WriteIni(LR"(\\?\)" + file.native(), kMappingIni);
+#else
+  WriteIni(file, kMappingIni);
+#endif
+  wchar_t out[kOut];
+  LoadLocalizedStringFrom(file, 0x0C04, L"IDS_NAME", out, kOut);
+  EXPECT_STREQ(out, L"Traditional text") << file.native().size() << "-character path";
+  LoadLocalizedStringFrom(file, 0x0411, L"IDS_NAME", out, 4);
+  EXPECT_STREQ(out, L"Jap") << "cut to the capacity as the platform cuts";
+}
+
 }  // namespace

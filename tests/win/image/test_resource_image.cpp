@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -90,10 +92,9 @@ TEST(LoadResourceImage, SizesFollowTheScaleTruncated) {
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->GetWidth(), c.width);
     EXPECT_EQ(image->GetHeight(), c.height);
-    EXPECT_EQ(image->GetPixelFormat(), PixelFormat32bppARGB);
-    if (c.scale != 1.0) {
-      EXPECT_NE(dynamic_cast<Gdiplus::Bitmap*>(image.get()), nullptr) << "resized into a bitmap";
-    }
+    EXPECT_EQ(image->GetPixelFormat(), PixelFormat32bppPARGB) << "the window surface's own format";
+    EXPECT_NE(dynamic_cast<Gdiplus::Bitmap*>(image.get()), nullptr);
+    EXPECT_NE(ResourceImageDib(image.get()), nullptr) << "with a GDI bitmap over the same pixels";
   }
 }
 
@@ -127,6 +128,57 @@ TEST(LoadResourceImage, TransparencySurvivesResizing) {
     EXPECT_NEAR((centre >> 16) & 0xFF, 18, 3);
     EXPECT_NEAR((centre >> 8) & 0xFF, 104, 3);
     EXPECT_NEAR(centre & 0xFF, 202, 3);
+  }
+}
+
+// The premultiplied pixels of an image, as GDI+ hands them out.
+std::vector<ARGB> PremultipliedPixels(ResourceImage* image) {
+  auto* bitmap = static_cast<Gdiplus::Bitmap*>(image);
+  const UINT w = image->GetWidth(), h = image->GetHeight();
+  std::vector<ARGB> pixels(size_t(w) * h);
+  Gdiplus::BitmapData data{};
+  data.Width = w;
+  data.Height = h;
+  data.Stride = INT(w * 4);
+  data.PixelFormat = PixelFormat32bppPARGB;
+  data.Scan0 = pixels.data();
+  Gdiplus::Rect rect(0, 0, INT(w), INT(h));
+  EXPECT_EQ(bitmap->LockBits(&rect, Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeUserInputBuf,
+                             PixelFormat32bppPARGB, &data),
+            Gdiplus::Ok);
+  bitmap->UnlockBits(&data);
+  return pixels;
+}
+
+// Half-size art is filtered, not sampled: every pixel is close to the average
+// of the four full-size pixels it stands for, on the spinner's thin spokes,
+// the close cross's strokes and the buttons' rounded edges alike.
+TEST(LoadResourceImage, HalfSizeArtIsFilteredFromTheFullSizePixels) {
+  for (UINT id : {130u, 132u, 141u, 144u, 137u, 134u}) {
+    SCOPED_TRACE(testing::Message() << "id " << id);
+    ImagePtr full = Load(id, 1.0);
+    ImagePtr half = Load(id, 0.5);
+    const std::vector<ARGB> f = PremultipliedPixels(full.get());
+    const std::vector<ARGB> h = PremultipliedPixels(half.get());
+    const UINT fw = full->GetWidth(), hw = half->GetWidth(), hh = half->GetHeight();
+    double total = 0;
+    int worst = 0;
+    for (UINT y = 0; y < hh; ++y) {
+      for (UINT x = 0; x < hw; ++x) {
+        for (int shift = 0; shift < 32; shift += 8) {
+          auto at = [&](UINT fx, UINT fy) { return int((f[size_t(fy) * fw + fx] >> shift) & 0xFF); };
+          const int average = (at(2 * x, 2 * y) + at(2 * x + 1, 2 * y) + at(2 * x, 2 * y + 1) +
+                               at(2 * x + 1, 2 * y + 1) + 2) /
+                              4;
+          const int got = int((h[size_t(y) * hw + x] >> shift) & 0xFF);
+          worst = std::max(worst, std::abs(got - average));
+          total += std::abs(got - average);
+        }
+      }
+    }
+    const double mean = total / (double(hw) * hh * 4);
+    EXPECT_LT(mean, 1.0);
+    EXPECT_LE(worst, 24);
   }
 }
 
@@ -167,16 +219,19 @@ TEST(LoadResourceImage, ScaleThatLeavesNoPixelsDrawsNothing) {
   }
 }
 
-TEST(LoadResourceImage, PaletteArtIsResizedIntoFullColour) {
+TEST(LoadResourceImage, PaletteArtIsDecodedIntoFullColour) {
   ImagePtr full = Load(9001, 1.0);
   ASSERT_EQ(full->GetWidth(), 10u);
   ASSERT_EQ(full->GetHeight(), 6u);
-  EXPECT_TRUE(Gdiplus::IsIndexedPixelFormat(full->GetPixelFormat()));
+  EXPECT_EQ(full->GetPixelFormat(), PixelFormat32bppPARGB);
+  Pixels fullPx(full.get());
+  EXPECT_EQ(fullPx.At(0, 1), 0xFFFF0000u);
+  EXPECT_EQ(fullPx.At(9, 1), 0xFF0000FFu);
 
   ImagePtr half = Load(9001, 0.5);
   ASSERT_EQ(half->GetWidth(), 5u);
   ASSERT_EQ(half->GetHeight(), 3u);
-  EXPECT_EQ(half->GetPixelFormat(), PixelFormat32bppARGB);
+  EXPECT_EQ(half->GetPixelFormat(), PixelFormat32bppPARGB);
   Pixels px(half.get());
   EXPECT_EQ(px.At(0, 1), 0xFFFF0000u);
   EXPECT_EQ(px.At(4, 1), 0xFF0000FFu);

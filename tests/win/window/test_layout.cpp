@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "ui/layout.h"
@@ -11,12 +12,27 @@
 
 namespace {
 
-TEST(LayoutRulesTest, ScreenClassBoundaryIsStrictlyAbove1920By1080) {
+TEST(LayoutRulesTest, LargeClassOnlyWhenTheLargeWindowFitsTheWorkArea) {
   struct {
-    int w, h, cls;
-  } const rows[] = {{1920, 1080, 0}, {1680, 1050, 0}, {1366, 768, 0},  {1920, 1200, 1},
-                    {2560, 1440, 1}, {1921, 1080, 1}, {1920, 1081, 1}, {1080, 1920, 1}};
-  for (const auto& row : rows) EXPECT_EQ(LayoutScreenClass(row.w, row.h), row.cls) << row.w << "x" << row.h;
+    RECT work;
+    int cls;
+  } const rows[] = {
+      {{0, 0, 1920, 1080}, 0},    {{0, 0, 1680, 1050}, 0},
+      {{0, 0, 1366, 728}, 0},     {{0, 0, 1920, 1200}, 0},  // a 1920 x 1200 notebook: 1,240 rows do not fit
+      {{0, 0, 1920, 1160}, 0},                              // the same with a taskbar
+      {{0, 0, 2560, 1080}, 0},                              // a wide monitor: too low
+      {{0, 0, 2560, 1440}, 1},    {{0, 0, 2560, 1400}, 1},  // with a 40-pixel taskbar
+      {{0, 0, 1560, 1240}, 1},                              // just fits
+      {{0, 0, 1559, 1240}, 0},    {{0, 0, 1560, 1239}, 0},  // one pixel short
+      {{100, 40, 1660, 1280}, 1},                           // taskbar at the top and left
+      {{0, 0, 1080, 1920}, 0},                              // portrait
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(LayoutScreenClass(row.work, kLargeBackgroundWidth, kLargeBackgroundHeight), row.cls)
+        << row.work.right - row.work.left << "x" << row.work.bottom - row.work.top;
+  }
+  const RECT rcWork{0, 0, 2560, 1440};
+  EXPECT_EQ(LayoutScreenClass(rcWork, 1560, 1441), 0) << "a frame that makes the window taller counts";
   EXPECT_EQ(LayoutScaleFactor(1), 1.0);
   EXPECT_EQ(LayoutScaleFactor(0), 0.5);
   EXPECT_EQ(LayoutScaled(43, 0.5), 21) << "cut, not rounded";
@@ -79,11 +95,11 @@ const Geometry kGeometry[] = {
     {IDCANCEL, {1448, 38, 76, 76}, {724, 19, 38, 38}},
     {IDC_BULLET, {60, 300, 30, 30}, {30, 150, 15, 15}},
     {IDC_ILLUSTRATION, {56, 498, 1448, 568}, {28, 249, 724, 284}},
-    {IDC_CAUTION_ICON, {70, 1120, 48, 43}, {35, 560, 24, 21}},
+    {IDC_CAUTION_ICON, {51, 1120, 48, 43}, {25, 560, 24, 21}},  // centred under the bullet
     {IDC_UPDATE, {1136, 1109, 368, 76}, {568, 554, 184, 38}},
     {IDOK, {1136, 1109, 368, 76}, {568, 554, 184, 38}},
     {IDC_MESSAGE, {100, 297, 1400, 180}, {50, 148, 700, 90}},
-    {IDC_CAUTION, {130, 1124, 1000, 100}, {65, 562, 500, 50}},
+    {IDC_CAUTION, {100, 1124, 1000, 100}, {50, 562, 500, 50}},  // on the message's column
     {IDC_SPINNER, {712, 658, 132, 132}, {356, 329, 66, 66}},
     {IDC_SHUTDOWN, {466, 1109, 508, 76}, {233, 554, 254, 38}},
     {IDC_LATER, {996, 1109, 508, 76}, {498, 554, 254, 38}},
@@ -131,6 +147,12 @@ TEST_F(LayoutTest, ScreenClassSetsWindowSizeAndPlacesEveryControl) {
   EXPECT_EQ(rc.top, centre.y);
   EXPECT_EQ(rc.right - rc.left, w);
   EXPECT_EQ(rc.bottom - rc.top, h);
+  // The whole window, its title and close cross above all, is on the screen
+  // and clear of any taskbar.
+  EXPECT_GE(rc.left, rcWork.left);
+  EXPECT_GE(rc.top, rcWork.top);
+  EXPECT_LE(rc.right, rcWork.right);
+  EXPECT_LE(rc.bottom, rcWork.bottom);
 
   for (const Geometry& g : kGeometry) {
     const RECT& want = m_class ? g.full : g.half;
@@ -319,6 +341,60 @@ TEST_F(LayoutTest, ComposedSurfaceShowsTheArtOfTheVisibleControls) {
   EXPECT_TRUE(Near(s.At(LayoutScaled(712 + 66, m_scale), LayoutScaled(658 + 66, m_scale)), c.GetValue(), 3))
       << std::hex << s.At(LayoutScaled(712 + 66, m_scale), LayoutScaled(658 + 66, m_scale)) << " vs "
       << c.GetValue();
+}
+
+// Every look of the window, composed the fast way (art held premultiplied,
+// background copied, 1:1 art blended by GDI), is the picture the
+// straightforward drawing gives, to within rounding.
+TEST_F(LayoutTest, EveryLookComposesToTheStraightforwardPicture) {
+  struct Look {
+    const char* name;
+    std::function<void(CUpdateDlg&)> enter;
+  };
+  const double scale = m_scale;
+  const Look looks[] = {
+      {"prompt", [](CUpdateDlg&) {}},
+      {"battery",
+       [](CUpdateDlg& d) {
+         Fake().onBattery = true;
+         Click(d.m_hWnd, IDC_UPDATE);
+       }},
+      {"busy",  // as the wait loop shows it, a few frames in
+       [scale](CUpdateDlg& d) {
+         d.m_btnUpdate.ShowWindow(SW_HIDE);
+         d.m_picIllustration.ShowWindow(SW_HIDE);
+         d.m_btnExit.EnableWindow(FALSE);
+         d.m_btnExit.ShowWindow(SW_SHOW);
+         d.m_btnClose.EnableWindow(FALSE);
+         d.m_picSpinner.SetImage(143, L"IMG", nullptr, scale);
+         d.m_picSpinner.ShowWindow(SW_SHOW);
+       }},
+      {"success", [](CUpdateDlg& d) { Click(d.m_hWnd, IDC_UPDATE); }},
+      {"failure",
+       [](CUpdateDlg& d) {
+         Fake().workerStatus = ERR_IMAGE_MISMATCH;
+         Click(d.m_hWnd, IDC_UPDATE);
+       }},
+  };
+  for (const Look& look : looks) {
+    SCOPED_TRACE(look.name);
+    Fake().Reset();
+    CUpdateDlg dlg;
+    ASSERT_TRUE(dlg.Create());
+    look.enter(dlg);
+    const Surface fast = RenderSurface(dlg);
+    const Surface plain = RenderStraightforward(dlg);
+    ASSERT_EQ(fast.width, m_class ? 1560 : 780);
+    ASSERT_EQ(plain.pixels.size(), fast.pixels.size());
+    int differing = 0;
+    size_t first = 0;
+    for (size_t i = 0; i < fast.pixels.size(); ++i) {
+      if (!Near(fast.pixels[i], plain.pixels[i], 1) && differing++ == 0) first = i;
+    }
+    EXPECT_EQ(differing, 0) << "first at (" << first % fast.width << ", " << first / fast.width
+                            << "): " << std::hex << fast.pixels[first] << " vs " << plain.pixels[first];
+    dlg.DestroyWindow();
+  }
 }
 
 }  // namespace

@@ -150,9 +150,22 @@ const ArtCase kArtCases[] = {
     // 1.05 x + 0.05: 222.75, 117.75, 65.25.
     {"hover, brightened fallback", SKIN_STATE_HOVER, false, 0xFFDF7641},
     {"hover pressed, shifted fallback", SKIN_STATE_HOVER | SKIN_STATE_PRESSED, false, kNormalArt},
+    // The keyboard's focus looks like hover, and a press on it like a click's.
+    {"focused", SKIN_STATE_FOCUS, true, kHoverArt},
+    {"focused and pressed", SKIN_STATE_FOCUS | SKIN_STATE_PRESSED, true, kPressedArt},
+    {"focused, disabled", SKIN_STATE_FOCUS | SKIN_STATE_DISABLED, true, kDisabledArt},
+    {"focused without hover art", SKIN_STATE_FOCUS, false, kNormalArt},
 };
 
+// Focus is shown once the keyboard has been used in the window, as a first Tab
+// does it.
+void ShowKeyboardCues(HWND hDlg) {
+  ::SendMessageW(hDlg, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+  PumpMessages(20);
+}
+
 TEST_F(SkinControlTest, EachStateDrawsItsArtOrItsFallback) {
+  ShowKeyboardCues(m_dlg->m_hWnd);
   for (const ArtCase& c : kArtCases) {
     SCOPED_TRACE(c.name);
     CSkinButton& button =
@@ -348,6 +361,89 @@ TEST_F(SkinControlTest, HoverTrackingThroughThePlatform) {
   for (int i = 0; i < 50 && button.m_bTracking; ++i) PumpMessages(10);
   EXPECT_FALSE(button.m_bTracking) << "leave disarms tracking";
   EXPECT_EQ(button.m_nState & SKIN_STATE_HOVER, 0u);
+}
+
+// A button that loses the mouse while pressed (Alt+Tab, a system dialog
+// taking the capture) sends no click, and no longer looks pressed.
+TEST_F(SkinControlTest, PressEndsWhenTheButtonLosesTheMouse) {
+  CSkinButton& button = ArtButton(IDB_TEST_NORMAL, 0, IDB_TEST_HOVER, IDB_TEST_PRESSED);
+  button.m_nState = SKIN_STATE_HOVER;
+  button.m_bTracking = TRUE;
+  ::SendMessageW(button.m_hWnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  ASSERT_EQ(::GetCapture(), button.m_hWnd);
+  ASSERT_TRUE(Near(RenderSurface(*m_dlg).At(30, 20), kPressedArt, 2));
+
+  m_dlg->m_nRedraws = 0;
+  ::SetCapture(m_dlg->m_hWnd);  // someone else takes the mouse
+  EXPECT_EQ(button.m_nState & SKIN_STATE_PRESSED, 0u);
+  EXPECT_EQ(m_dlg->m_nRedraws, 1) << "the released look is composed at once";
+  EXPECT_TRUE(Near(RenderSurface(*m_dlg).At(30, 20), kHoverArt, 2));
+  ::ReleaseCapture();
+  PumpMessages(20);
+  EXPECT_EQ(m_dlg->m_nButton1Clicks, 0);
+
+  // An ordinary release is not composed twice for the capture it ends.
+  ::SendMessageW(button.m_hWnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  m_dlg->m_nRedraws = 0;
+  ::SendMessageW(button.m_hWnd, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  EXPECT_EQ(m_dlg->m_nRedraws, 1);
+  EXPECT_EQ(m_dlg->m_nButton1Clicks, 1);
+}
+
+// The second click of a double-click comes as WM_LBUTTONDBLCLK: it presses
+// (and clicks) like the first.
+TEST_F(SkinControlTest, DoubleClickPressesLikeAClick) {
+  CSkinButton& button = ArtButton(IDB_TEST_NORMAL, 0, IDB_TEST_HOVER, IDB_TEST_PRESSED);
+  ::SendMessageW(button.m_hWnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  ::SendMessageW(button.m_hWnd, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  button.m_nState = SKIN_STATE_HOVER;  // the pointer is still over it
+  m_dlg->m_nRedraws = 0;
+  ::SendMessageW(button.m_hWnd, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(5, 5));
+  EXPECT_EQ(button.m_nState & SKIN_STATE_PRESSED, static_cast<UINT>(SKIN_STATE_PRESSED));
+  EXPECT_EQ(m_dlg->m_nRedraws, 1);
+  EXPECT_TRUE(Near(RenderSurface(*m_dlg).At(30, 20), kPressedArt, 2));
+  ::SendMessageW(button.m_hWnd, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  EXPECT_EQ(button.m_nState & SKIN_STATE_PRESSED, 0u);
+  EXPECT_EQ(m_dlg->m_nButton1Clicks, 2);
+}
+
+// Keyboard: the focused button shows where Space will land, and Space
+// presses it as it does the platform's own buttons.
+TEST_F(SkinControlTest, FocusedButtonShowsItAndSpacePressesIt) {
+  CSkinButton& button = ArtButton(IDB_TEST_NORMAL, 0, IDB_TEST_HOVER, IDB_TEST_PRESSED);
+  ShowKeyboardCues(m_dlg->m_hWnd);
+  ::SetFocus(button.m_hWnd);
+  EXPECT_EQ(button.m_nState & SKIN_STATE_FOCUS, static_cast<UINT>(SKIN_STATE_FOCUS));
+  EXPECT_TRUE(Near(RenderSurface(*m_dlg).At(30, 20), kHoverArt, 2)) << "focus looks like hover";
+
+  ::SendMessageW(button.m_hWnd, WM_KEYDOWN, VK_SPACE, 0x00390001);
+  EXPECT_TRUE(Near(RenderSurface(*m_dlg).At(30, 20), kPressedArt, 2)) << "Space down shows the press";
+  EXPECT_EQ(m_dlg->m_nButton1Clicks, 0);
+  ::SendMessageW(button.m_hWnd, WM_KEYUP, VK_SPACE, 0xC0390001);
+  PumpMessages(20);
+  EXPECT_EQ(m_dlg->m_nButton1Clicks, 1) << "Space up clicks";
+  EXPECT_TRUE(Near(RenderSurface(*m_dlg).At(30, 20), kHoverArt, 2));
+
+  ::SetFocus(m_dlg->m_btn2.m_hWnd);
+  EXPECT_EQ(button.m_nState & SKIN_STATE_FOCUS, 0u);
+  EXPECT_TRUE(Near(RenderSurface(*m_dlg).At(30, 20), kNormalArt, 2));
+}
+
+// Without hover art the focus is a one-pixel ring just inside the button, in
+// the caption's colour.
+TEST_F(SkinControlTest, FocusWithoutHoverArtIsARing) {
+  CSkinButton& button = ArtButton(IDB_TEST_NORMAL, 0, 0, 0);
+  button.SetTextColor(0xFFFFFFFF);
+  ShowKeyboardCues(m_dlg->m_hWnd);
+  button.m_nState = SKIN_STATE_FOCUS;
+  const Surface s = RenderSurface(*m_dlg);
+  for (POINT pt :
+       {POINT{10, 10}, POINT{49, 10}, POINT{10, 29}, POINT{49, 29}, POINT{30, 10}, POINT{10, 20}}) {
+    EXPECT_EQ(s.At(pt.x, pt.y), 0xFFFFFFFFu) << pt.x << "," << pt.y;
+  }
+  EXPECT_EQ(s.At(11, 11), kNormalArt) << "one pixel wide";
+  EXPECT_EQ(s.At(9, 9), kBackground) << "inside the button";
+  EXPECT_EQ(s.At(50, 30), kBackground);
 }
 
 }  // namespace

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <filesystem>
+#include <thread>
+
+#include "ui/localized_text.h"
 #include "update_dlg_fixture.h"
 
 namespace {
@@ -329,6 +333,93 @@ TEST(UpdateDlgModalTest, CommandsDuringTheRunChangeNothing) {
   EXPECT_EQ(Fake().powerOffCalls, 0);
   EXPECT_TRUE(after);
   EXPECT_EQ(dlg.GetExitCode(), ERR_IMAGE_MISMATCH);
+}
+
+// Reads and dismisses the message box this process shows. After ten seconds
+// without one it closes the process's dialogs, so a test fails, not hangs.
+class MessageBoxReader {
+ public:
+  MessageBoxReader() : m_thread([this] { Run(); }) {}
+  ~MessageBoxReader() {
+    if (m_thread.joinable()) m_thread.join();
+  }
+  // The message box's text, once it has been dismissed (empty: none came).
+  std::wstring Text() {
+    if (m_thread.joinable()) m_thread.join();
+    return m_text;
+  }
+
+ private:
+  static BOOL CALLBACK Visit(HWND hWnd, LPARAM lParam) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hWnd, &pid);
+    wchar_t szClass[16] = L"";
+    ::GetClassNameW(hWnd, szClass, 16);
+    if (pid == ::GetCurrentProcessId() && std::wstring(szClass) == L"#32770" && ::IsWindowVisible(hWnd))
+      reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(hWnd);
+    return TRUE;
+  }
+  void Run() {
+    for (int i = 0; i < 200; ++i) {
+      std::vector<HWND> dialogs;
+      ::EnumWindows(&Visit, reinterpret_cast<LPARAM>(&dialogs));
+      for (HWND hWnd : dialogs) {
+        if (HWND hText = ::GetDlgItem(hWnd, 0xFFFF)) {  // a message box's text
+          m_text = WindowText(hText);
+          ::PostMessageW(hWnd, WM_COMMAND, IDOK, 0);
+          return;
+        }
+      }
+      ::Sleep(50);
+    }
+    std::vector<HWND> dialogs;
+    ::EnumWindows(&Visit, reinterpret_cast<LPARAM>(&dialogs));
+    for (HWND hWnd : dialogs) ::PostMessageW(hWnd, WM_CLOSE, 0, 0);
+  }
+  std::wstring m_text;
+  std::thread m_thread;
+};
+
+// The window's art without the background: the layout sets art that is not there.
+class CNoArtUpdateDlg : public CUpdateDlg {
+ protected:
+  void LayoutControls() override { SetBackground(4242, L"IMG", nullptr, 1.0); }
+};
+
+// A window that cannot be drawn is not run as an invisible modal window: the
+// person is told, and the code is the exit code. Nothing reaches the
+// controller.
+TEST_F(UpdateDlgTest, WindowThatCannotBeDrawnIsReportedAndEndsWithItsCode) {
+  {
+    SCOPED_TRACE("graphics did not start");
+    CUpdateDlg dlg;
+    MessageBoxReader reader;
+    EXPECT_EQ(dlg.RunModal(false), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+    EXPECT_EQ(reader.Text(), Text(L"IDS_ERROR") + L" (0X0000045A)");
+    EXPECT_EQ(dlg.m_hWnd, nullptr) << "no window at all";
+  }
+  {
+    SCOPED_TRACE("background without pixels");
+    CNoArtUpdateDlg dlg;
+    MessageBoxReader reader;
+    EXPECT_EQ(dlg.RunModal(true), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
+    EXPECT_EQ(reader.Text(), Text(L"IDS_ERROR") + L" (0X00000714)");
+    EXPECT_EQ(dlg.GetExitCode(), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
+  }
+  {
+    SCOPED_TRACE("no texts either");
+    std::error_code ec;
+    std::filesystem::remove(LocalizedTextFile(), ec);
+    CUpdateDlg dlg;
+    dlg.m_state.m_wLangId = kTestLangJapanese;
+    MessageBoxReader reader;
+    EXPECT_EQ(dlg.RunModal(false), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+    EXPECT_EQ(reader.Text(), L"The update tool cannot show its window (0X0000045A).");
+    WriteTestUpdateIni();
+  }
+  EXPECT_EQ(Fake().acpiOpenCalls, 0);
+  EXPECT_EQ(Fake().powerQueries, 0);
+  EXPECT_EQ(Fake().workerRuns, 0);
 }
 
 }  // namespace

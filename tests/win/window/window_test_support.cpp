@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -84,7 +85,12 @@ int Surface::Count(uint32_t argb, int x0, int y0, int x1, int y1) const {
   return n;
 }
 
-Surface RenderSurface(CLayeredDialog& dlg) {
+namespace {
+
+// A fresh 32-bpp DIB section of the background's size on a memory DC, handed
+// to `paint`, then read back top-down. `bTopDown` chooses the row order.
+template <typename Paint>
+Surface RenderWith(CLayeredDialog& dlg, bool bTopDown, Paint paint) {
   Surface surface;
   ResourceImage* pBackground = dlg.GetBackground();
   if (!pBackground) return surface;
@@ -97,19 +103,20 @@ Surface RenderSurface(CLayeredDialog& dlg) {
   BITMAPINFO bmi{};
   bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   bmi.bmiHeader.biWidth = surface.width;
-  bmi.bmiHeader.biHeight = surface.height;
+  bmi.bmiHeader.biHeight = bTopDown ? -surface.height : surface.height;
   bmi.bmiHeader.biPlanes = 1;
   bmi.bmiHeader.biBitCount = 32;
   bmi.bmiHeader.biCompression = BI_RGB;
   void* pBits = nullptr;
   HBITMAP hDib = ::CreateDIBSection(hdcScreen, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0);
   HGDIOBJ hOld = ::SelectObject(hdcMem, hDib);
-  dlg.PaintSurface(hdcMem);
+  paint(hdcMem, pBits);
   ::GdiFlush();
   surface.pixels.resize(static_cast<size_t>(surface.width) * surface.height);
   const auto* pRows = static_cast<const uint32_t*>(pBits);
   for (int y = 0; y < surface.height; ++y) {
-    const uint32_t* pRow = pRows + static_cast<size_t>(surface.height - 1 - y) * surface.width;
+    const int row = bTopDown ? y : surface.height - 1 - y;
+    const uint32_t* pRow = pRows + static_cast<size_t>(row) * surface.width;
     std::copy(pRow, pRow + surface.width, surface.pixels.begin() + static_cast<size_t>(y) * surface.width);
   }
   ::SelectObject(hdcMem, hOld);
@@ -117,6 +124,29 @@ Surface RenderSurface(CLayeredDialog& dlg) {
   ::DeleteDC(hdcMem);
   ::ReleaseDC(nullptr, hdcScreen);
   return surface;
+}
+
+}  // namespace
+
+Surface RenderSurface(CLayeredDialog& dlg) {
+  return RenderWith(dlg, true, [&dlg](HDC hdcMem, void* pBits) { dlg.PaintSurface(hdcMem, pBits); });
+}
+
+Surface RenderStraightforward(CLayeredDialog& dlg) {
+  return RenderWith(dlg, false, [&dlg](HDC hdcMem, void*) {
+    ResourceImage* pBackground = dlg.GetBackground();
+    const INT w = static_cast<INT>(pBackground->GetWidth()), h = static_cast<INT>(pBackground->GetHeight());
+    // The art as plain (not premultiplied) ARGB, blended onto the empty surface.
+    std::unique_ptr<Gdiplus::Bitmap> plain(
+        static_cast<Gdiplus::Bitmap*>(pBackground)->Clone(0, 0, w, h, PixelFormat32bppARGB));
+    Gdiplus::Graphics graphics(hdcMem);
+    graphics.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAlias);
+    graphics.DrawImage(plain.get(), 0, 0, w, h);
+    for (size_t i = 0; i < dlg.GetChildCount(); ++i) {
+      CSkinCtrl* pCtrl = dlg.GetChild(i);
+      if (pCtrl->m_bVisible) pCtrl->Draw(&graphics);
+    }
+  });
 }
 
 bool Near(uint32_t argb, uint32_t expected, int tolerance) {

@@ -36,9 +36,12 @@ struct Surface {
   int Count(uint32_t argb, int x0, int y0, int x1, int y1) const;
 };
 
-// Renders the dialog's surface the way Compose does (bottom-up 32-bpp DIB
+// Renders the dialog's surface the way Compose does (top-down 32-bpp DIB
 // section on a memory DC), without handing it to the window manager.
 Surface RenderSurface(CLayeredDialog& dlg);
+// The same picture drawn the straightforward way: a bottom-up surface, the
+// background as plain ARGB blended onto it, then each visible control's Draw.
+Surface RenderStraightforward(CLayeredDialog& dlg);
 
 // Colour channels of a pixel, and a loose comparison for resampled art.
 inline int Red(uint32_t argb) {
