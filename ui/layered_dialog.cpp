@@ -63,11 +63,22 @@ void CLayeredDialog::SetBackground(UINT nId, LPCWSTR pszType, HINSTANCE hInst, d
   const int nHeight = static_cast<int>(m_pBackground->GetHeight());
   RECT rcOuter{0, 0, nWidth, nHeight};
   ::AdjustWindowRect(&rcOuter, GetStyle(), FALSE);
-  RECT rcWork{};
-  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0);
+  const RECT rcWork = GetWorkArea();
   const POINT pt = CenterInWorkArea(rcWork, rcOuter.right - rcOuter.left, rcOuter.bottom - rcOuter.top);
   MoveWindow(pt.x, pt.y, nWidth, nHeight, TRUE);
   Compose();
+}
+
+RECT CLayeredDialog::GetWorkArea() const {
+  // The monitor's own record: it follows a change of display mode at once,
+  // where the system-wide work area may lag behind, and it is the monitor the
+  // window is on.
+  MONITORINFO info{};
+  info.cbSize = sizeof(info);
+  if (::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY), &info)) return info.rcWork;
+  RECT rcWork{};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0);
+  return rcWork;
 }
 
 void CLayeredDialog::AddChild(CSkinCtrl* pCtrl) {

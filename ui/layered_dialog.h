@@ -39,6 +39,8 @@ class CLayeredDialog : public CDialog, public ISkinHost {
   // control already registered keeps its place: each is drawn once, in the
   // order of its first registration.
   void AddChild(CSkinCtrl* pCtrl);
+  // The work area of the monitor the window is on.
+  RECT GetWorkArea() const;
   // Recomposes the whole window now.
   void Compose();
   // Empties the registry and deletes the background.

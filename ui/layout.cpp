@@ -73,8 +73,7 @@ void CUpdateDlg::LayoutControls() {
 
   // The large window as SetBackground would size it, against the work area
   // it would be centred in.
-  RECT rcWork{};
-  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0);
+  const RECT rcWork = GetWorkArea();
   RECT rcLarge{0, 0, kLargeBackgroundWidth, kLargeBackgroundHeight};
   ::AdjustWindowRect(&rcLarge, GetStyle(), FALSE);
   const int nClass = LayoutScreenClass(rcWork, rcLarge.right - rcLarge.left, rcLarge.bottom - rcLarge.top);

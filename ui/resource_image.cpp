@@ -183,6 +183,16 @@ Gdiplus::Image* Resize(Gdiplus::Image* pSource, double dScale) {
 
 }  // namespace
 
+ResourceImage* NewSurfaceArt(UINT nWidth, UINT nHeight) {
+  if (nWidth == 0 || nHeight == 0 || nWidth > 32767 || nHeight > 32767) return nullptr;
+  SurfaceArt* pArt = NewGdiplusObject<SurfaceArt>(static_cast<INT>(nWidth), static_cast<INT>(nHeight));
+  if (pArt && !pArt->IsUsable()) {
+    delete pArt;
+    pArt = nullptr;
+  }
+  return pArt;
+}
+
 HBITMAP ResourceImageDib(ResourceImage* pImage) {
   auto* pArt = dynamic_cast<SurfaceArt*>(pImage);
   return pArt ? pArt->Dib() : nullptr;

@@ -23,3 +23,7 @@ ResourceImage* LoadResourceImage(UINT nId, LPCWSTR pszType, HINSTANCE hInst, dou
 // pixels of art loaded by LoadResourceImage, or null for an image without
 // pixels. Owned by the image.
 HBITMAP ResourceImageDib(ResourceImage* pImage);
+
+// An empty (fully transparent) image of the art's kind, for drawings that are
+// held like art; null when it cannot be made.
+ResourceImage* NewSurfaceArt(UINT nWidth, UINT nHeight);

@@ -2,6 +2,8 @@
 // or both.
 #pragma once
 
+#include <string>
+
 #include "ui/resource_image.h"
 #include "ui/skin_ctrl.h"
 
@@ -21,10 +23,20 @@ class CSkinLabel : public CSkinCtrl {
   void ReleaseResources();
 
   ResourceImage* m_pImage = nullptr;
+  // The caption as drawn last, held like art: glyphs are the dearest part of
+  // a composition, and the busy animation recomposes ten times a second.
+  // Dropped whenever the text, its size, font, alignment or colour changes.
+  ResourceImage* m_pCaptionArt = nullptr;
+  std::wstring m_strCaptionArt;
   Gdiplus::StringFormat m_format;
   Gdiplus::Font* m_pFont = nullptr;
   Gdiplus::SolidBrush m_brText;
 
  protected:
   void PreSubclassWindow() override;
+  void DropCaptionArt();
+  // The caption over a transparent picture of the control's size; null when
+  // it cannot be made.
+  ResourceImage* CaptionArt(const std::wstring& caption, const Gdiplus::RectF& rect,
+                            Gdiplus::TextRenderingHint hint);
 };

@@ -111,6 +111,10 @@ BOOL CUpdateDlg::OnInitDialog() {
   SendMessageW(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hAppIcon));
   SendMessageW(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hAppIcon));
   SetWindowTextW(kUpdateDlgTitle);
+  // The keyboard starts on the main action rather than on the close cross,
+  // which comes first in the tab order. Posted: the dialog manager gives the
+  // focus out once more when it shows and activates the window.
+  PostMessageW(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_btnUpdate.m_hWnd), TRUE);
   return TRUE;
 }
 

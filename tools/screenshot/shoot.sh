@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Screenshots of the update window under a compositor, over an opaque
-# backdrop, at both screen classes and in English, Japanese and Traditional
-# Chinese: the prompt, the caution on battery, the busy animation, success and
+# backdrop, at both screen classes and in English, Japanese, Traditional
+# Chinese and Korean: the prompt, the caution on battery, the busy animation, success and
 # a failure.
 #
 #   tools/screenshot/shoot.sh BUILD_DIR OUT_DIR [WxH...]
@@ -30,7 +30,7 @@ for screen in "${screens[@]}"; do
   if [ "$w" -gt 1920 ] || [ "$h" -gt 1080 ]; then class=large; else class=small; fi
   backdrop="$(mktemp --suffix=.png)"
   convert -size "${screen}" pattern:checkerboard -fill '#3a6ea5' -colorize 45 "$backdrop"
-  for lang in en_US ja_JP zh_TW; do
+  for lang in en_US ja_JP zh_TW ko_KR; do
     sig="$(mktemp -d)"
     winsig="Z:${sig//\//\\}"
     "$root/tests/win/window/gui-run.sh" --screen "$screen" --lang "$lang.UTF-8" --compositor \

@@ -125,7 +125,8 @@ TEST_F(ProductResources, ArtDecodesAtBothScalesWithItsTransparency) {
       const UINT w = static_cast<UINT>(art.width * scale), h = static_cast<UINT>(art.height * scale);
       ASSERT_EQ(image->GetWidth(), w);
       ASSERT_EQ(image->GetHeight(), h);
-      EXPECT_EQ(image->GetPixelFormat(), PixelFormat32bppARGB);
+      // Held as the surface draws it: 32 bits with premultiplied alpha.
+      EXPECT_EQ(image->GetPixelFormat(), PixelFormat32bppPARGB);
 
       Gdiplus::Bitmap copy(static_cast<INT>(w), static_cast<INT>(h), PixelFormat32bppARGB);
       {

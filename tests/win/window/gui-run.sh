@@ -71,6 +71,24 @@ if [ "$(cat "$WINEPREFIX/.tbt-dpi" 2>/dev/null || echo 96)" != "$dpi" ]; then
   echo "$dpi" >"$WINEPREFIX/.tbt-dpi"
 fi
 
+# A Korean Windows draws Hangul in the captions through its font links, which
+# Wine's GDI+ does not follow: for a Korean run only, the Segoe faces stand
+# for the one font of the prefix that has Hangul.
+# (Each change waits for the server to end: one left running would keep a
+# desktop without this session's display.)
+replacements='HKCU\Software\Wine\Fonts\Replacements'
+if [ "${lang#ko_}" != "$lang" ]; then
+  for face in 'Segoe WP' 'Segoe WP N Semibold'; do
+    wine reg add "$replacements" /v "$face" /d 'WenQuanYi Zen Hei' /f >/dev/null 2>&1
+  done
+  wineserver -w
+  touch "$WINEPREFIX/.tbt-hangul-faces"
+elif [ -f "$WINEPREFIX/.tbt-hangul-faces" ]; then
+  wine reg delete "$replacements" /f >/dev/null 2>&1
+  wineserver -w
+  rm -f "$WINEPREFIX/.tbt-hangul-faces"
+fi
+
 export TBT_GUI_LANG="$lang" TBT_GUI_COMPOSITOR="$compositor" TBT_GUI_WITH="$with"
 xvfb-run -a -s "-screen 0 ${screen}x24" bash -c '
   [ "$TBT_GUI_COMPOSITOR" = 1 ] && { xcompmgr >/dev/null 2>&1 & }

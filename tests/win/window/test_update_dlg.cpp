@@ -274,6 +274,20 @@ TEST(UpdateDlgModalTest, LaterClosesTheWindowAfterSuccess) {
   EXPECT_EQ(Fake().acpiCloseCalls, 1);
 }
 
+TEST(UpdateDlgModalTest, TheKeyboardStartsOnUpdate) {
+  Fake().Reset();
+  CScriptedUpdateDlg dlg;
+  HWND hFocus = nullptr, hUpdate = nullptr;
+  dlg.m_script = [&](CScriptedUpdateDlg& d) {
+    hFocus = ::GetFocus();
+    hUpdate = d.m_btnUpdate.m_hWnd;
+    ::PostMessageW(d.m_hWnd, WM_CLOSE, 0, 0);
+  };
+  EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+  EXPECT_NE(hUpdate, nullptr);
+  EXPECT_EQ(hFocus, hUpdate) << "not the close cross, first in the tab order";
+}
+
 TEST(UpdateDlgModalTest, ShutDownPowersOffWithTheDialogWindow) {
   Fake().Reset();
   CScriptedUpdateDlg dlg;
