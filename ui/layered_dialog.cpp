@@ -70,15 +70,19 @@ void CLayeredDialog::SetBackground(UINT nId, LPCWSTR pszType, HINSTANCE hInst, d
 }
 
 RECT CLayeredDialog::GetWorkArea() const {
-  // The monitor's own record: it follows a change of display mode at once,
-  // where the system-wide work area may lag behind, and it is the monitor the
-  // window is on.
+  RECT rcSystem{};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcSystem, 0);
   MONITORINFO info{};
   info.cbSize = sizeof(info);
-  if (::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY), &info)) return info.rcWork;
-  RECT rcWork{};
-  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0);
-  return rcWork;
+  if (!::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY), &info)) return rcSystem;
+  // On a monitor of its own the window has that monitor's work area. On the
+  // primary one both records describe the same area, and a platform may keep
+  // only one of them current (after a change of display mode, or of the
+  // taskbar): the area both allow is the one the window may use.
+  RECT rcBoth{};
+  if ((info.dwFlags & MONITORINFOF_PRIMARY) && ::IntersectRect(&rcBoth, &info.rcWork, &rcSystem))
+    return rcBoth;
+  return info.rcWork;
 }
 
 void CLayeredDialog::AddChild(CSkinCtrl* pCtrl) {

@@ -166,6 +166,30 @@ TEST_F(LayoutTest, ScreenClassSetsWindowSizeAndPlacesEveryControl) {
   }
 }
 
+// A taskbar that takes room (the work area shrinks) is met like a display
+// change: the large window no longer fits, so the layout runs again.
+TEST_F(LayoutTest, WorkAreaChangeLaysTheWindowOutAgain) {
+  if (m_class != 1) GTEST_SKIP() << "needs a screen where the large window fits";
+  ASSERT_TRUE(m_dlg.Create());
+  RECT rcWork{};
+  ASSERT_TRUE(::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0));
+  RECT rcSmaller{rcWork.left, rcWork.top, rcWork.left + 1900, rcWork.top + 1000};
+  // Sent as the system sends it (not every platform broadcasts this one).
+  ASSERT_TRUE(::SystemParametersInfoW(SPI_SETWORKAREA, 0, &rcSmaller, 0));
+  m_dlg.SendMessageW(WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
+  const int nClassAfter = m_dlg.m_state.m_nScreenClass;
+  RECT rcWindow{};
+  m_dlg.GetWindowRect(&rcWindow);
+  ::SystemParametersInfoW(SPI_SETWORKAREA, 0, &rcWork, 0);
+  m_dlg.SendMessageW(WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
+  EXPECT_EQ(nClassAfter, 0);
+  EXPECT_EQ(rcWindow.right - rcWindow.left, 780);
+  RECT rcInside{};
+  ::IntersectRect(&rcInside, &rcWindow, &rcSmaller);
+  EXPECT_TRUE(::EqualRect(&rcInside, &rcWindow)) << "inside the smaller work area";
+  EXPECT_EQ(m_dlg.m_state.m_nScreenClass, 1) << "and back once the room is there again";
+}
+
 TEST_F(LayoutTest, ArtIsLoadedAtTheClassScale) {
   ASSERT_TRUE(m_dlg.Create());
   auto width = [](ResourceImage* p) { return p ? static_cast<int>(p->GetWidth()) : -1; };
