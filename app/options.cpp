@@ -46,3 +46,26 @@ bool ParseOptions(int argc, const wchar_t* const* argv, int32_t& downgradable, u
   }
   return true;
 }
+
+bool ParseOptions(int argc, const wchar_t* const* argv, UpdateOptions& options) {
+  ParseOptions(argc, argv, options.downgradable, options.langId);
+  for (int i = 1; i < argc && argv != nullptr; ++i) {
+    const wchar_t* arg = argv[i];
+    if (arg == nullptr || arg[0] != L'/') continue;
+    if (EqualsIgnoreCase(arg, L"/s")) {
+      options.silent = true;
+    } else if (EqualsIgnoreCase(arg, L"/c")) {
+      options.checkOnly = options.silent = true;
+    } else if (EqualsIgnoreCase(arg, L"/?")) {
+      options.help = true;
+    } else if (IsLetter(arg[1], L'L') && arg[2] == L'=') {
+      std::wstring path = arg + 3;
+      // The runtime removes the quotes around a path with spaces; a pair
+      // that reached us all the same is not part of the name.
+      if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"')
+        path = path.substr(1, path.size() - 2);
+      if (!path.empty()) options.logPath = path;
+    }
+  }
+  return true;
+}

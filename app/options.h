@@ -1,8 +1,23 @@
-// Command-line options: "/downgradable" and "/LID:<hex>", case-insensitive.
+// Command-line options, case-insensitive, in any order: "/downgradable" and
+// "/LID:<hex>" for every run; "/s", "/c", "/l=PATH" and "/?" for deployment.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Applies argv[1..argc-1] to the two option fields; anything else is ignored
 // and a later option wins. Always returns true.
 bool ParseOptions(int argc, const wchar_t* const* argv, int32_t& downgradable, uint16_t& langId);
+
+struct UpdateOptions {
+  int32_t downgradable = 0;  // BOOL: an older image may be written
+  uint16_t langId = 0;       // the texts' language
+  bool silent = false;       // "/s": no window; the exit code is the outcome
+  bool checkOnly = false;    // "/c": everything but the write (implies silent)
+  bool help = false;         // "/?": the options and exit codes
+  std::wstring logPath;      // "/l=PATH": append a log there; empty: no log
+};
+
+// All options into `options`; fields of options not given keep their values.
+// "/l=" without a path is ignored. Always returns true.
+bool ParseOptions(int argc, const wchar_t* const* argv, UpdateOptions& options);

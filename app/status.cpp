@@ -15,6 +15,7 @@ const char* StatusName(TbtStatus status) {
     case ERR_PORT_CONFIG_MISMATCH: return "ERR_PORT_CONFIG_MISMATCH";
     case ERR_IMAGE_TOO_NEW: return "ERR_IMAGE_TOO_NEW";
     case ERR_DOWNGRADE_REFUSED: return "ERR_DOWNGRADE_REFUSED";
+    case ERR_ON_BATTERY: return "ERR_ON_BATTERY";
     default: return nullptr;
   }
 }
@@ -25,6 +26,7 @@ StatusText StatusTextFor(TbtStatus status) {
     case ERR_ACPI_DEVICE_MISSING: return {L"IDS_FIND_NO_QMX", false};
     case ERR_PROVIDER_FAILED: return {L"IDS_FIND_NO_SW", false};
     case ERR_DOWNGRADE_REFUSED: return {L"IDS_DOWNGRADE", false};
+    case ERR_ON_BATTERY: return {L"IDS_CAUTION", false};
     default: return {L"IDS_ERROR", true};
   }
 }

@@ -18,6 +18,9 @@ constexpr TbtStatus ERR_FAMILY_MISMATCH = 0x10430009;
 constexpr TbtStatus ERR_PORT_CONFIG_MISMATCH = 0x1043000A;
 constexpr TbtStatus ERR_IMAGE_TOO_NEW = 0x1043000B;
 constexpr TbtStatus ERR_DOWNGRADE_REFUSED = 0x1043000C;
+// A silent run on battery: nothing was asked of the controller. Ours, like
+// the codes above, so no provider's return value can be mistaken for it.
+constexpr TbtStatus ERR_ON_BATTERY = 0x1043000D;
 
 // The symbolic name of one of our own codes, or nullptr for a value that a
 // provider method returned (those are passed through unchanged).

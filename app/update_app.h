@@ -6,7 +6,9 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
+#include "app/options.h"
 #include "framework/win_app.h"
 
 class CUpdateApp : public CWinApp {
@@ -20,13 +22,16 @@ class CUpdateApp : public CWinApp {
   // attempt.
   int ExitInstance() override;
 
-  // "/downgradable" and "/LID:<hex>" into the two members; always TRUE.
+  // The command line: "/downgradable" and "/LID:<hex>" into the two members,
+  // everything else into m_options; always TRUE.
   BOOL ParseOptions(int argc, const wchar_t* const* argv);
 
   int32_t m_bDowngradable = 0;  // BOOL
   LANGID m_wLangId = 0;
 
  private:
+  UpdateOptions m_options;      // the deployment options besides the two above
+  std::wstring m_strArguments;  // as given, for the log
   DWORD m_dwExitCode = ERROR_CANCELLED;
 };
 

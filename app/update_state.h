@@ -11,4 +11,5 @@ struct UpdateState {
   uint32_t m_dwStatus = 0;         // outcome of the update attempt
   int32_t m_bDowngradable = 0;     // BOOL: an older image may be written
   uint16_t m_wLangId = 0;          // LANGID selecting the Update.ini texts
+  int32_t m_bCheckOnly = 0;        // BOOL: check and apply the policy, never write
 };

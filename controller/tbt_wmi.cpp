@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "app/run_log.h"
+
 namespace {
 
 // Process-wide client state, touched on the worker thread only. The
@@ -210,16 +212,19 @@ bool TbtFindController() {
 }
 
 TbtStatus TbtGetCurrentNvmVersion(uint32_t& version) {
-  return CallMethod(L"GetCurrentNvmVersion", false, NoInParams,
-                    [&](IWbemClassObject* pOut, TbtStatus& status) {
-                      uint32_t value = 0;
-                      if (GetUint32(pOut, L"NvmVersion", value)) {
-                        version = value;
-                      } else if (status == STATUS_OK) {
-                        // Success without a version leaves nothing to compare the image with.
-                        status = ERR_PROVIDER_FAILED;
-                      }
-                    });
+  const TbtStatus status =
+      CallMethod(L"GetCurrentNvmVersion", false, NoInParams, [&](IWbemClassObject* pOut, TbtStatus& status) {
+        uint32_t value = 0;
+        if (GetUint32(pOut, L"NvmVersion", value)) {
+          version = value;
+        } else if (status == STATUS_OK) {
+          // Success without a version leaves nothing to compare the image with.
+          status = ERR_PROVIDER_FAILED;
+        }
+      });
+  RunLog("GetCurrentNvmVersion: %s, version 0x%X", StatusForLog(status).c_str(),
+         static_cast<unsigned>(version));
+  return status;
 }
 
 TbtStatus TbtReadFirmware(uint32_t offset, uint32_t length, uint8_t* buffer) {
@@ -255,7 +260,10 @@ TbtStatus TbtReadFirmware(uint32_t offset, uint32_t length, uint8_t* buffer) {
     // A provider's own failure code still brings whatever bytes it sent.
     std::copy(staged.begin(), staged.end(), buffer);
   };
-  return CallMethod(L"ReadFirmware", true, putInParams, readOutParams);
+  const TbtStatus status = CallMethod(L"ReadFirmware", true, putInParams, readOutParams);
+  RunLog("ReadFirmware offset 0x%X, length %u: %s", static_cast<unsigned>(offset),
+         static_cast<unsigned>(length), StatusForLog(status).c_str());
+  return status;
 }
 
 TbtStatus TbtUpdateFirmware(const uint8_t* image, int32_t size) {
@@ -280,5 +288,8 @@ TbtStatus TbtUpdateFirmware(const uint8_t* image, int32_t size) {
     V_ARRAY(&value) = psa;
     return PutParameter(pIn, L"Buffer", value);
   };
-  return CallMethod(L"UpdateFirmware", true, putInParams, [](IWbemClassObject*, TbtStatus&) {});
+  const TbtStatus status =
+      CallMethod(L"UpdateFirmware", true, putInParams, [](IWbemClassObject*, TbtStatus&) {});
+  RunLog("UpdateFirmware %d bytes: %s", static_cast<int>(size), StatusForLog(status).c_str());
+  return status;
 }

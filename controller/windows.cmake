@@ -12,6 +12,10 @@ target_link_libraries(tbt_acpi_channel PUBLIC tbt_acpi_request)
 add_library(tbt_service STATIC tbt_service.cpp)
 target_link_libraries(tbt_service PUBLIC advapi32)
 
+# Whether the machine runs on battery.
+add_library(tbt_power_source STATIC power_source.cpp)
+target_link_libraries(tbt_power_source PUBLIC powrprof)
+
 add_library(tbt_power STATIC power_off.cpp)
 target_link_libraries(tbt_power PUBLIC advapi32 user32)
 

@@ -7,7 +7,7 @@
 #include "controller/power_off.h"
 #include "framework/win_app.h"
 #include "ui/localized_text.h"
-#include "ui/power_source.h"
+#include "update/update_run.h"
 #include "update/update_worker.h"
 
 const wchar_t kUpdateDlgTitle[] = L"Vorn Thunderbolt Firmware Update Tool";
@@ -140,8 +140,8 @@ void CUpdateDlg::OnUpdateClicked() {
   m_picCautionIcon.ShowWindow(SW_HIDE);
   m_lblCaution.ShowWindow(SW_HIDE);
 
-  if (!AcpiIsOpen()) AcpiOpen();
-  if (!AcpiIsOpen()) {
+  const UpdatePrecheck precheck = CheckUpdatePreconditions();
+  if (precheck == UpdatePrecheck::kDeviceMissing) {
     LoadLocalizedString(m_state.m_wLangId, L"IDS_FIND_NO_QMX", m_szResult, kResultChars);
     m_lblMessage.SetWindowTextW(m_szResult);
     m_btnUpdate.ShowWindow(SW_HIDE);
@@ -153,7 +153,7 @@ void CUpdateDlg::OnUpdateClicked() {
     return;
   }
 
-  if (PowerRunsOnBattery()) {
+  if (precheck == UpdatePrecheck::kOnBattery) {
     m_picCautionIcon.ShowWindow(SW_SHOW);
     m_lblCaution.ShowWindow(SW_SHOW);
     m_btnUpdate.EnableWindow(TRUE);

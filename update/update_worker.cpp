@@ -6,13 +6,16 @@
 #include <cwchar>
 #include <string>
 
+#include "app/run_log.h"
 #include "app/status.h"
 #include "controller/acpi_channel.h"
 #include "controller/acpi_request.h"
+#include "controller/compat_report.h"
 #include "controller/compat_rules.h"
 #include "controller/tbt_provider.h"
 #include "controller/tbt_service.h"
 #include "controller/version_policy.h"
+#include "update/image_hash.h"
 
 namespace {
 
@@ -40,6 +43,16 @@ std::wstring ExecutablePath() {
     if (path.size() > 32768) return {};
     path.resize(path.size() * 2);
   }
+}
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0)
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+  return out;
 }
 
 // A path as the file functions take it: one of MAX_PATH characters or more
@@ -109,11 +122,29 @@ TbtStatus CheckAndWrite(HANDLE hFile, uint32_t currentVersion, const UpdateState
     total += read;
   }
 
+  if (total != size) {
+    RunLog("image: read %lu of %lu bytes", static_cast<unsigned long>(total),
+           static_cast<unsigned long>(size));
+    GlobalUnlock(hBlock);
+    GlobalFree(hBlock);
+    return ERR_IMAGE_UNUSABLE;
+  }
+  if (RunLogEnabled())
+    RunLog("image: %lu bytes, SHA-256 %s", static_cast<unsigned long>(size),
+           ImageSha256(pImage, size).c_str());
+
   uint32_t imageVersion = 0;
-  TbtStatus status = total == size ? CheckImageCompatibility(pImage, size, imageVersion) : ERR_IMAGE_UNUSABLE;
+  CompatReport report;
+  TbtStatus status = CheckImageCompatibility(pImage, size, imageVersion, &report);
+  if (status == STATUS_OK) status = ApplyVersionPolicy(imageVersion, currentVersion, state.m_bDowngradable);
+  for (const std::string& line : ExplainCheck(status, report, imageVersion, currentVersion))
+    RunLog("%s", line.c_str());
+  RunLog("check and version policy: %s", StatusForLog(status).c_str());
   if (status == STATUS_OK) {
-    status = ApplyVersionPolicy(imageVersion, currentVersion, state.m_bDowngradable);
-    if (status == STATUS_OK) status = TbtUpdateFirmware(pImage, static_cast<int32_t>(size));
+    if (state.m_bCheckOnly)
+      RunLog("check only: the image would be written; UpdateFirmware is not called");
+    else
+      status = TbtUpdateFirmware(pImage, static_cast<int32_t>(size));
   }
 
   GlobalUnlock(hBlock);
@@ -123,17 +154,29 @@ TbtStatus CheckAndWrite(HANDLE hFile, uint32_t currentVersion, const UpdateState
 
 // Everything between the first wait and the tail.
 TbtStatus RunUpdate(const UpdateState& state) {
-  if (!TbtConnect()) return ERR_PROVIDER_FAILED;
+  if (!TbtConnect()) {
+    RunLog("provider ROOT\\Intel\\Thunderbolt: cannot connect");
+    return ERR_PROVIDER_FAILED;
+  }
+  RunLog("provider ROOT\\Intel\\Thunderbolt: connected");
 
   uint32_t currentVersion = 0;
   if (TbtStatus status = TbtGetCurrentNvmVersion(currentVersion)) return status;
 
-  const std::wstring imagePath = FindImage(DataFolder());
-  if (imagePath.empty()) return ERR_IMAGE_UNUSABLE;
+  const std::wstring folder = DataFolder();
+  const std::wstring imagePath = FindImage(folder);
+  if (imagePath.empty()) {
+    RunLog("image: no *.bin in %s", Utf8(folder).c_str());
+    return ERR_IMAGE_UNUSABLE;
+  }
+  RunLog("image: %s", Utf8(imagePath).c_str());
   // Exclusive: nobody changes the image between the check and the write.
   const HANDLE hFile = CreateFileW(ForFileApi(imagePath).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (hFile == INVALID_HANDLE_VALUE) return ERR_IMAGE_UNUSABLE;
+  if (hFile == INVALID_HANDLE_VALUE) {
+    RunLog("image: cannot be opened for reading alone (error %lu)", GetLastError());
+    return ERR_IMAGE_UNUSABLE;
+  }
   const TbtStatus status = CheckAndWrite(hFile, currentVersion, state);
   CloseHandle(hFile);
   return status;
@@ -152,15 +195,20 @@ DWORD WINAPI UpdateWorker(LPVOID param) {
   // Every provider call runs in this thread's own apartment.
   const HRESULT hrCom = CoInitialize(nullptr);
   uint32_t reply = 0;
-  AcpiSetDeviceState(TBT_ACPI_DEVICE_ID, ACPI_DEVICE_ON, reply);
+  RunLog("device 0x%08X on: %s", TBT_ACPI_DEVICE_ID,
+         AcpiSetDeviceState(TBT_ACPI_DEVICE_ID, ACPI_DEVICE_ON, reply) ? "sent" : "not sent");
   StartTbtService(kServiceName);
+  RunLog("service ThunderboltService: start requested; waiting %lu ms",
+         static_cast<unsigned long>(kSettleMs));
   g_pfnSleep(kSettleMs);
 
   pState->m_dwStatus = RunUpdate(*pState);
 
   // The tail runs on every path.
+  RunLog("waiting %lu ms before the device is switched off", static_cast<unsigned long>(kSettleMs));
   g_pfnSleep(kSettleMs);
-  AcpiSetDeviceState(TBT_ACPI_DEVICE_ID, ACPI_DEVICE_OFF, reply);
+  RunLog("device 0x%08X off: %s", TBT_ACPI_DEVICE_ID,
+         AcpiSetDeviceState(TBT_ACPI_DEVICE_ID, ACPI_DEVICE_OFF, reply) ? "sent" : "not sent");
   if (SUCCEEDED(hrCom)) CoUninitialize();
   return 0;
 }

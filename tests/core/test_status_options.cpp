@@ -76,14 +76,57 @@ TEST(ParseOptions, LaterOptionWinsAndOthersAreIgnored) {
   EXPECT_EQ(r.downgradable, 1);
 }
 
+TEST(ParseOptions, DeploymentOptions) {
+  struct Case {
+    std::vector<const wchar_t*> args;
+    bool silent, checkOnly, help;
+    std::wstring log;
+  } cases[] = {
+      {{}, false, false, false, L""},
+      {{L"/s"}, true, false, false, L""},
+      {{L"/S"}, true, false, false, L""},
+      {{L"/c"}, true, true, false, L""},
+      {{L"/C", L"/s"}, true, true, false, L""},
+      {{L"/?"}, false, false, true, L""},
+      {{L"/l=C:\\logs\\tbt.log"}, false, false, false, L"C:\\logs\\tbt.log"},
+      {{L"/L=C:\\a b\\x.log", L"/s"}, true, false, false, L"C:\\a b\\x.log"},
+      {{L"/l=\"C:\\a b\\x.log\""}, false, false, false, L"C:\\a b\\x.log"},
+      {{L"/l=a.log", L"/l=b.log"}, false, false, false, L"b.log"},
+      {{L"/l="}, false, false, false, L""},
+      {{L"/l"}, false, false, false, L""},
+      {{L"/l:x.log", L"-s", L"s", L"/silent", L"/sc", L"/??"}, false, false, false, L""},
+  };
+  for (const Case& c : cases) {
+    std::vector<const wchar_t*> args = c.args;
+    args.insert(args.begin(), L"TbtFwUpdate.exe");
+    UpdateOptions options;
+    options.langId = 0x0409;
+    EXPECT_TRUE(ParseOptions(static_cast<int>(args.size()), args.data(), options));
+    const size_t at = &c - cases;
+    EXPECT_EQ(options.silent, c.silent) << at;
+    EXPECT_EQ(options.checkOnly, c.checkOnly) << at;
+    EXPECT_EQ(options.help, c.help) << at;
+    EXPECT_EQ(options.logPath, c.log) << at;
+    EXPECT_EQ(options.langId, 0x0409) << at;  // none of them is taken for a language
+  }
+  // Beside the options every run has.
+  const wchar_t* argv[] = {L"TbtFwUpdate.exe", L"/LID:411", L"/c", L"/downgradable", L"/l=x.log"};
+  UpdateOptions options;
+  ParseOptions(5, argv, options);
+  EXPECT_EQ(options.langId, 0x0411);
+  EXPECT_EQ(options.downgradable, 1);
+  EXPECT_TRUE(options.checkOnly && options.silent);
+  EXPECT_EQ(options.logPath, L"x.log");
+}
+
 TEST(Status, OwnCodesHaveNamesAndProviderCodesDoNot) {
-  for (TbtStatus code = 0x10430001; code <= 0x1043000C; ++code) {
+  for (TbtStatus code = 0x10430001; code <= ERR_ON_BATTERY; ++code) {
     ASSERT_NE(StatusName(code), nullptr) << std::hex << code;
     EXPECT_EQ(std::string(StatusName(code)).rfind("ERR_", 0), 0u);
   }
   EXPECT_STREQ(StatusName(STATUS_OK), "STATUS_OK");
   EXPECT_EQ(StatusName(5), nullptr);
-  EXPECT_EQ(StatusName(0x1043000D), nullptr);
+  EXPECT_EQ(StatusName(0x1043000E), nullptr);
 }
 
 TEST(Status, ResultTextKeys) {
@@ -96,6 +139,7 @@ TEST(Status, ResultTextKeys) {
       {ERR_ACPI_DEVICE_MISSING, L"IDS_FIND_NO_QMX", false},
       {ERR_PROVIDER_FAILED, L"IDS_FIND_NO_SW", false},
       {ERR_DOWNGRADE_REFUSED, L"IDS_DOWNGRADE", false},
+      {ERR_ON_BATTERY, L"IDS_CAUTION", false},
       {ERR_IMAGE_MISMATCH, L"IDS_ERROR", true},
       {ERR_CONTROLLER_NOT_FOUND, L"IDS_ERROR", true},
       {5, L"IDS_ERROR", true},

@@ -85,21 +85,12 @@ reset_records() {
 
 inspector() { wine "$E2E_TOOLS/inspector.exe" "$@" </dev/null; }
 
-# start_product CASE IMAGE|- [ARGS...]: copies the program with its data
-# folder (and the image, unless "-") to C:\e2e\CASE, clears the stand-ins'
-# records and starts it through the inspector, which records the window's
+# start_product CASE IMAGE|- [ARGS...]: prepares the run (prepare_run) and
+# starts the program through the inspector, which records the window's
 # changes, peak memory and exit code in RUN_DIR/timeline.txt.
 start_product() {
-  local name="$1" image="$2"
+  prepare_run "$1" "$2"
   shift 2
-  RUN_DIR="$WINEPREFIX/drive_c/e2e/$name"
-  RUN_WIN="C:\\e2e\\$name"
-  rm -rf "$RUN_DIR"
-  mkdir -p "$RUN_DIR/data"
-  cp -f "$E2E_PRODUCT/TbtFwUpdate.exe" "$RUN_DIR/"
-  cp -f "$E2E_PRODUCT/data/Update.ini" "$RUN_DIR/data/"
-  [ "$image" = - ] || cp -f "$image" "$RUN_DIR/data/"
-  reset_records
   unset INSPECT_PID
   TBTSIM_DIR="${SIM_WIN:-}" wine "$E2E_TOOLS/inspector.exe" launch "$RUN_WIN\\timeline.txt" \
     "$RUN_WIN\\TbtFwUpdate.exe" "$@" </dev/null >"$RUN_DIR/launcher.out" 2>&1 &
@@ -113,6 +104,31 @@ start_product() {
   done
   [ -n "$pid" ] && export INSPECT_PID="$pid"
   inspector wait-window 30000
+}
+
+# run_silent CASE IMAGE|- [ARGS...]: as start_product, but waits for the
+# program to end (a silent run shows no window). The timeline records any
+# window that appears anyway, and the exit code; what the program writes to
+# the console it was started from is in RUN_DIR/launcher.out.
+run_silent() {
+  prepare_run "$1" "$2"
+  shift 2
+  TBTSIM_DIR="${SIM_WIN:-}" timeout 120 wine "$E2E_TOOLS/inspector.exe" launch "$RUN_WIN\\timeline.txt" \
+    "$RUN_WIN\\TbtFwUpdate.exe" "$@" </dev/null >"$RUN_DIR/launcher.out" 2>&1
+}
+
+# Copies the program with its data folder (and the image, unless "-") to
+# C:\e2e\CASE and clears the stand-ins' records.
+prepare_run() {
+  local name="$1" image="$2"
+  RUN_DIR="$WINEPREFIX/drive_c/e2e/$name"
+  RUN_WIN="C:\\e2e\\$name"
+  rm -rf "$RUN_DIR"
+  mkdir -p "$RUN_DIR/data"
+  cp -f "$E2E_PRODUCT/TbtFwUpdate.exe" "$RUN_DIR/"
+  cp -f "$E2E_PRODUCT/data/Update.ini" "$RUN_DIR/data/"
+  [ "$image" = - ] || cp -f "$image" "$RUN_DIR/data/"
+  reset_records
 }
 
 # Presses a control as a person would: moves the X pointer onto it and clicks.

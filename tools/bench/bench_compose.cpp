@@ -14,7 +14,7 @@
 
 #include "controller/acpi_channel.h"
 #include "controller/power_off.h"
-#include "ui/power_source.h"
+#include "controller/power_source.h"
 #include "ui/update_dlg.h"
 #include "update/update_worker.h"
 

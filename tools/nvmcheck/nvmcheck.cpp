@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/status.h"
+#include "controller/compat_report.h"
 #include "controller/compat_rules.h"
 #include "controller/tbt_provider.h"
 #include "controller/version_policy.h"
@@ -44,62 +45,6 @@ bool ParseVersion(const char* text, uint32_t& value) {
   if (errno != 0 || *end != '\0' || v > UINT32_MAX) return false;
   value = static_cast<uint32_t>(v);
   return true;
-}
-
-std::string Label(const CompatRule& rule) {
-  std::string text;
-  for (char16_t c : rule.label) {
-    if (c == 0) break;
-    text += c < 0x80 ? static_cast<char>(c) : '?';
-  }
-  return text;
-}
-
-void PrintLayout(const char* side, const NvmLayout& l) {
-  std::printf("%s: version 0x%" PRIX32 ", family %" PRId32 ", port configuration %" PRIu32
-              ", section 0x%" PRIX32,
-              side, l.version, l.family, l.portConfig, l.sectionBase);
-  if (l.hasLinkedBase) std::printf(", linked region 0x%" PRIX32, l.linkedBase);
-  if (l.hasChainBase) std::printf(", chained region 0x%" PRIX32, l.chainBase);
-  std::printf("\n");
-}
-
-void Explain(TbtStatus status, const CompatReport& report, uint32_t imageVersion, uint32_t currentVersion) {
-  switch (status) {
-    case ERR_FAMILY_MISMATCH:
-      std::printf("family differs: controller %" PRId32 ", image %" PRId32 "\n", report.controller.family,
-                  report.image.family);
-      break;
-    case ERR_PORT_CONFIG_MISMATCH:
-      std::printf("port configuration differs: controller %" PRIu32 ", image %" PRIu32 "\n",
-                  report.controller.portConfig, report.image.portConfig);
-      break;
-    case ERR_IMAGE_TOO_NEW:
-      std::printf("first section byte, low three bits: controller %" PRIu32 ", image %" PRIu32 "\n",
-                  report.controllerFirstBits, report.imageFirstBits);
-      break;
-    case ERR_DOWNGRADE_REFUSED:
-      std::printf("image version 0x%" PRIX32 " is older than the installed version 0x%" PRIX32
-                  " (use --downgradable to permit it)\n",
-                  imageVersion, currentVersion);
-      break;
-    default: break;
-  }
-  if (report.failedRow >= 0) {
-    const CompatRule& rule = g_CompatRules[report.failedRow];
-    if (status == ERR_IMAGE_MISMATCH && report.chainMissing) {
-      std::printf("refused by row %d \"%s\": only one side has the chained region\n", report.failedRow + 1,
-                  Label(rule).c_str());
-    } else if (status == ERR_IMAGE_MISMATCH) {
-      std::printf("refused by row %d \"%s\" (mask 0x%02" PRIX32 "): controller 0x%0*" PRIX32
-                  ", image 0x%0*" PRIX32 "\n",
-                  report.failedRow + 1, Label(rule).c_str(), rule.mask & 0xFF,
-                  static_cast<int>(rule.width * 2), report.controllerValue, static_cast<int>(rule.width * 2),
-                  report.imageValue);
-    } else {
-      std::printf("stopped at row %d \"%s\"\n", report.failedRow + 1, Label(rule).c_str());
-    }
-  }
 }
 
 // No controller's NVM comes near this; anything larger is the wrong file (or
@@ -170,9 +115,9 @@ int main(int argc, char** argv) {
   const char* name = StatusName(status);
   std::printf("0x%08" PRIX32 " %s\n", status, name ? name : "PROVIDER_ERROR");
   std::printf("provider reads: %" PRIu32 "\n", provider.readCalls);
-  if (report.controllerProbed) PrintLayout("controller", report.controller);
-  if (report.imageProbed) PrintLayout("image", report.image);
-  Explain(status, report, imageVersion, currentVersion);
+  for (const std::string& line : ExplainCheck(status, report, imageVersion, currentVersion))
+    std::printf("%s\n", line.c_str());
+  if (status == ERR_DOWNGRADE_REFUSED) std::printf("(--downgradable permits it)\n");
   if (status == STATUS_OK) {
     std::printf("accepted: image version 0x%" PRIX32 ", installed version 0x%" PRIX32 "\n", imageVersion,
                 currentVersion);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -256,6 +257,7 @@ TEST_F(UpdateWorkerTest, VersionPolicy) {
     uint32_t controllerVersion;
     int32_t downgradable;
     TbtStatus expected;
+    int32_t checkOnly = 0;  // answers as the update would end, and writes nothing
   } cases[] = {
       {"newer", 0x22, 0x21, 0, STATUS_OK},
       {"equal is written again", 0x21, 0x21, 0, STATUS_OK},
@@ -263,6 +265,9 @@ TEST_F(UpdateWorkerTest, VersionPolicy) {
       {"older with /downgradable", 0x20, 0x21, 1, STATUS_OK},
       {"controller version above any image byte", 0xFF, 0x100, 0, ERR_DOWNGRADE_REFUSED},
       {"downgradable is any non-zero value", 0x01, 0x100, -1, STATUS_OK},
+      {"check only, newer", 0x22, 0x21, 0, STATUS_OK, 1},
+      {"check only, older", 0x20, 0x21, 0, ERR_DOWNGRADE_REFUSED, 1},
+      {"check only, older with /downgradable", 0x20, 0x21, 1, STATUS_OK, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -271,15 +276,70 @@ TEST_F(UpdateWorkerTest, VersionPolicy) {
     sandbox.WriteData(L"fw.bin", pair.image);
     ScenarioSetup setup = SetupFor(pair, c.controllerVersion);
     setup.downgradable = c.downgradable;
+    setup.checkOnly = c.checkOnly;
     const ScenarioOutcome outcome = sandbox.Run(setup);
     ExpectFrameAroundTheWork(outcome);
     EXPECT_EQ(outcome.status, c.expected);
-    if (c.expected == STATUS_OK) {
+    if (c.expected == STATUS_OK && !c.checkOnly) {
       EXPECT_EQ(outcome.written, pair.image);
     } else {
       EXPECT_EQ(outcome.updateCalls, 0u);
     }
   }
+}
+
+// SHA-256 by the older CryptoAPI, as a check on the log's own.
+std::string Sha256Hex(const std::vector<uint8_t>& bytes) {
+  HCRYPTPROV hProv = 0;
+  HCRYPTHASH hHash = 0;
+  BYTE digest[32] = {};
+  DWORD size = sizeof digest;
+  if (!CryptAcquireContextW(&hProv, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return "?";
+  CryptCreateHash(hProv, CALG_SHA_256, 0, 0, &hHash);
+  CryptHashData(hHash, bytes.data(), static_cast<DWORD>(bytes.size()), 0);
+  CryptGetHashParam(hHash, HP_HASHVAL, digest, &size, 0);
+  CryptDestroyHash(hHash);
+  CryptReleaseContext(hProv, 0);
+  char hex[65];
+  for (int i = 0; i < 32; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+  return hex;
+}
+
+bool Logged(const ScenarioOutcome& outcome, const std::string& start) {
+  return std::any_of(outcome.log.begin(), outcome.log.end(),
+                     [&](const std::string& line) { return line.rfind(start, 0) == 0; });
+}
+
+// The log names each step, the image with its fingerprint, both layouts and,
+// for a refusal, the row and both values; never the image's bytes.
+TEST_F(UpdateWorkerTest, TheLogTellsEachStepAndWhyAnImageWasRefused) {
+  FamilyPair pair = BuildFamilyPair(5, 0x31);
+  {
+    Sandbox sandbox;
+    sandbox.WriteData(L"fw.bin", pair.image);
+    const ScenarioOutcome outcome = sandbox.Run(SetupFor(pair, 0x30));
+    ASSERT_EQ(outcome.status, STATUS_OK);
+    const std::wstring data = sandbox.data();
+    for (const std::string& start :
+         {std::string("device 0x00060057 on"), std::string("service ThunderboltService: start requested"),
+          std::string("provider ROOT\\Intel\\Thunderbolt: connected"),
+          "image: " + std::string(data.begin(), data.end()) + "\\fw.bin",
+          "image: " + std::to_string(pair.image.size()) + " bytes, SHA-256 " + Sha256Hex(pair.image),
+          std::string("controller: version 0x30, family 5, port configuration 1"),
+          std::string("image: version 0x31, family 5, port configuration 1"),
+          std::string("check and version policy: 0x00000000 STATUS_OK"),
+          std::string("device 0x00060057 off")})
+      EXPECT_TRUE(Logged(outcome, start)) << start;
+    for (const std::string& line : outcome.log) EXPECT_LT(line.size(), 400u) << "no image bytes: " << line;
+  }
+  // Snk0 of family 5, at section offset 0x121: another board.
+  pair.image[0x4000 + 0x121] ^= 0x10;
+  Sandbox sandbox;
+  sandbox.WriteData(L"fw.bin", pair.image);
+  const ScenarioOutcome outcome = sandbox.Run(SetupFor(pair, 0x30));
+  ASSERT_EQ(outcome.status, ERR_IMAGE_MISMATCH);
+  EXPECT_TRUE(Logged(outcome, "refused by row 45 \"Snk0\" (mask 0xFF): controller 0x"));
+  EXPECT_TRUE(Logged(outcome, "check and version policy: 0x10430006 ERR_IMAGE_MISMATCH"));
 }
 
 TEST_F(UpdateWorkerTest, ProviderFailuresEndBeforeTheImageIsTouched) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/run_log.h"
 #include "tests/win/controller/iat_patch.h"
 #include "tools/simprovider/sim_provider.h"
 #include "update/update_worker.h"
@@ -117,6 +118,11 @@ BOOL WINAPI WatchCloseHandle(HANDLE h) {
   return g_pClosePatch->Original<BOOL(WINAPI*)(HANDLE)>()(h);
 }
 
+std::vector<std::string> g_log;
+void KeepLogEvent(const std::string& event) {
+  g_log.push_back(event);  // the worker's thread alone logs in this process
+}
+
 void SimCounters(WorkerEvent& event) {
   const SimProvider& p = TheSimProvider();
   event.connects = p.connectCalls;
@@ -137,7 +143,8 @@ void WriteScenario(const std::wstring& folder, const ScenarioSetup& setup) {
        << setup.controllerListed << "\nversionAvailable " << setup.versionAvailable << "\nversionReturn "
        << setup.versionReturn << "\nupdateReturn " << setup.updateReturn << "\nfailReadAt "
        << setup.failReadAt << "\ndowngradable " << setup.downgradable << "\nimageReadLimit "
-       << setup.imageReadLimit << "\nimageReadFails " << setup.imageReadFails << "\n";
+       << setup.imageReadLimit << "\nimageReadFails " << setup.imageReadFails << "\ncheckOnly "
+       << setup.checkOnly << "\n";
   const std::string s = text.str();
   WriteBytes(folder + L"\\scenario.txt", s.data(), s.size());
   WriteBytes(folder + L"\\controller.nvm", setup.nvm.data(), setup.nvm.size());
@@ -156,6 +163,9 @@ bool ReadOutcome(const std::wstring& folder, ScenarioOutcome& outcome) {
       fields >> std::hex >> outcome.status >> outcome.threadExitCode;
     } else if (key == "calls") {
       fields >> outcome.connectCalls >> outcome.versionCalls >> outcome.readCalls >> outcome.updateCalls;
+    } else if (key == "log") {
+      std::getline(fields >> std::ws, line);
+      outcome.log.push_back(line);
     } else if (key == "event") {
       WorkerEvent e{};
       int com = 0;
@@ -201,6 +211,7 @@ int RunScenarioChild() {
     if (key == "downgradable") in >> state.m_bDowngradable;
     if (key == "imageReadLimit") in >> g_imageReadLimit;
     if (key == "imageReadFails") in >> g_imageReadFails;
+    if (key == "checkOnly") in >> state.m_bCheckOnly;
   }
 
   // The watch stays for the rest of this short-lived process: the compiler may
@@ -211,6 +222,7 @@ int RunScenarioChild() {
   g_pReadPatch = new ImportPatch("kernel32.dll", "ReadFile", reinterpret_cast<void*>(WatchReadFile));
   if (!g_pCreatePatch->Active() || !g_pClosePatch->Active() || !g_pReadPatch->Active()) return 4;
   SetEventCounters(SimCounters);
+  SetRunLogSink(KeepLogEvent);
   SetUpdateSleep(RecordingSleep);
   HANDLE hThread = CreateThread(nullptr, 0, UpdateWorker, &state, 0, nullptr);
   if (!hThread) return 5;
@@ -232,6 +244,7 @@ int RunScenarioChild() {
                   open.attributes, open.succeeded ? 1 : 0);
     out << line << Utf8(open.path) << '\n';
   }
+  for (const std::string& event : g_log) out << "log " << event << '\n';
   if (sim.updateCalls > 0)
     WriteBytes(folder + L"\\written.bin", sim.updatedImage.data(), sim.updatedImage.size());
   const std::string s = out.str();

@@ -28,6 +28,7 @@ struct ScenarioSetup {
   // with imageReadFails a read past them fails instead of reporting 0 bytes.
   int64_t imageReadLimit = -1;
   bool imageReadFails = false;
+  int32_t checkOnly = 0;
 };
 
 // What the child saw.
@@ -38,6 +39,7 @@ struct ScenarioOutcome {
   uint32_t connectCalls = 0, versionCalls = 0, readCalls = 0, updateCalls = 0;
   std::vector<WorkerEvent> events;
   std::vector<uint8_t> written;  // the bytes UpdateFirmware received
+  std::vector<std::string> log;  // the events of the run's log
   // Opens of files inside the data folder, in order.
   struct Open {
     std::wstring path;

@@ -8,10 +8,12 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 #include "app/status.h"
 #include "res/resource.h"
 #include "ui/localized_text.h"
-#include "ui/power_source.h"
+#include "controller/power_source.h"
 
 namespace {
 
@@ -50,12 +52,17 @@ bool WaitFor(Pred predicate, DWORD ms) {
 
 class ProductRun {
  public:
-  explicit ProductRun(const std::wstring& args) {
+  // `hOutput`: the standard output handed down (null: none).
+  explicit ProductRun(const std::wstring& args, HANDLE hOutput = nullptr) {
     std::wstring command = L"\"" + g_productExe + L"\" " + args;
     STARTUPINFOW si{};
     si.cb = sizeof(si);
-    m_started = ::CreateProcessW(g_productExe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                 nullptr, &si, &m_pi) != FALSE;
+    if (hOutput) {
+      si.dwFlags = STARTF_USESTDHANDLES;
+      si.hStdOutput = si.hStdError = hOutput;
+    }
+    m_started = ::CreateProcessW(g_productExe.c_str(), command.data(), nullptr, nullptr, hOutput != nullptr,
+                                 0, nullptr, nullptr, &si, &m_pi) != FALSE;
   }
   ~ProductRun() {
     if (!m_started) return;
@@ -127,6 +134,61 @@ TEST(ProductTest, MissingDeviceIsReportedAndBecomesTheExitCode) {
   EXPECT_EQ(TextOf(::GetDlgItem(hWnd, IDC_MESSAGE)), ProductText(0x0409, L"IDS_FIND_NO_QMX"));
   ::PostMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);  // Exit
   EXPECT_EQ(run.ExitCode(), ERR_ACPI_DEVICE_MISSING);
+}
+
+std::string ReadAll(const std::wstring& path) {
+  HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return {};
+  std::string text(::GetFileSize(h, nullptr), '\0');
+  DWORD read = 0;
+  if (!text.empty()) ::ReadFile(h, &text[0], static_cast<DWORD>(text.size()), &read, nullptr);
+  ::CloseHandle(h);
+  return text.substr(0, read);
+}
+
+// Without a window: the outcome is the exit code, one line goes to whoever
+// started the program, and the log tells the steps. Under Wine there is no
+// ACPI device, so a silent run ends at its first check, and no window is
+// ever shown.
+TEST(ProductTest, SilentRunsAndHelpWriteToTheirStarterAndKeepNoWindow) {
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring out = std::wstring(temp) + L"tbt-app-out.txt";
+  const std::wstring log = std::wstring(temp) + L"tbt app log.txt";
+  const struct {
+    std::wstring args;
+    DWORD exitCode;
+    std::string firstLine;  // of what the starter reads
+    bool logged;
+  } cases[] = {
+      {L"/s /l=\"" + log + L"\"", ERR_ACPI_DEVICE_MISSING, "0x10430001 ERR_ACPI_DEVICE_MISSING ", true},
+      {L"/C /downgradable", ERR_ACPI_DEVICE_MISSING, "0x10430001 ERR_ACPI_DEVICE_MISSING ", false},
+      {L"/?", 0, "TbtFwUpdate [/s | /c] [/l=PATH]", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.args.begin(), c.args.end()));
+    ::DeleteFileW(out.c_str());
+    ::DeleteFileW(log.c_str());
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE hOut =
+        ::CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(hOut, INVALID_HANDLE_VALUE);
+    {
+      ProductRun run(c.args, hOut);
+      ASSERT_TRUE(run.m_started);
+      EXPECT_EQ(run.ExitCode(), c.exitCode);
+      EXPECT_EQ(::FindWindowW(nullptr, kTitle), nullptr);
+    }
+    ::CloseHandle(hOut);
+    EXPECT_EQ(ReadAll(out).substr(0, c.firstLine.size()), c.firstLine);
+    const std::string logText = ReadAll(log);
+    EXPECT_EQ(logText.find("started; options: /s /l=") != std::string::npos, c.logged) << logText;
+    EXPECT_EQ(logText.find("Z result: 0x10430001 ERR_ACPI_DEVICE_MISSING\r\n") != std::string::npos, c.logged)
+        << logText;
+  }
+  ::DeleteFileW(out.c_str());
+  ::DeleteFileW(log.c_str());
 }
 
 // The product's own battery query, on a host that reports mains power (Wine

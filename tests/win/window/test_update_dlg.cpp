@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "ui/localized_text.h"
+#include "update/update_run.h"
 #include "update_dlg_fixture.h"
 
 namespace {
@@ -168,6 +169,47 @@ TEST_F(UpdateDlgTest, ResultTextKeepsTheCodeWholeWhenTheTextIsTooLong) {
   const std::wstring expected = TestLongErrorText().substr(0, 242) + L" (0X10430006)";
   EXPECT_EQ(expected.size(), 255u);
   EXPECT_TRUE(MatchesState(m_hDlg, kStateFailure, expected));
+}
+
+// A run without a window goes through the same checks as the Update button;
+// on battery only a check-only run goes ahead, since it writes nothing.
+TEST(UnattendedRunTest, ChecksThenTheWorkerAndTheOutcome) {
+  const struct {
+    const char* what;
+    bool acpi, battery, checkOnly;
+    uint32_t workerStatus;
+    TbtStatus expected;
+    int workerRuns, powerQueries;
+  } cases[] = {
+      {"no device", false, false, false, 0, ERR_ACPI_DEVICE_MISSING, 0, 0},
+      {"no device, check only", false, true, true, 0, ERR_ACPI_DEVICE_MISSING, 0, 0},
+      {"on battery", true, true, false, 0, ERR_ON_BATTERY, 0, 1},
+      {"on battery, check only", true, true, true, 0, STATUS_OK, 1, 1},
+      {"mains, written", true, false, false, 0, STATUS_OK, 1, 1},
+      {"mains, refused", true, false, false, ERR_IMAGE_MISMATCH, ERR_IMAGE_MISMATCH, 1, 1},
+      {"check only, refused", true, false, true, ERR_DOWNGRADE_REFUSED, ERR_DOWNGRADE_REFUSED, 1, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fake().Reset();
+    Fake().acpiAvailable = c.acpi;
+    Fake().onBattery = c.battery;
+    Fake().workerStatus = c.workerStatus;
+    int32_t checkOnlySeen = -1;
+    Fake().during = [&checkOnlySeen](UpdateState* state) { checkOnlySeen = state->m_bCheckOnly; };
+    UpdateState state;
+    state.m_bCheckOnly = c.checkOnly ? 1 : 0;
+    EXPECT_EQ(RunUpdateUnattended(state), c.expected);
+    EXPECT_EQ(state.m_dwStatus, c.expected);
+    EXPECT_EQ(Fake().workerRuns, c.workerRuns);
+    EXPECT_EQ(Fake().powerQueries, c.powerQueries);
+    if (c.workerRuns) {
+      EXPECT_EQ(checkOnlySeen, c.checkOnly ? 1 : 0);
+      EXPECT_NE(Fake().workerThreadId, ::GetCurrentThreadId()) << "on a thread of its own";
+    }
+    EXPECT_FALSE(Fake().acpiOpen) << "the channel is closed at the end";
+    EXPECT_EQ(Fake().powerOffCalls, 0) << "a silent run never powers off";
+  }
 }
 
 TEST(UpdateResultTextTest, KeysCodesAndCuts) {

@@ -1,4 +1,4 @@
-#include "ui/power_source.h"
+#include "controller/power_source.h"
 
 #include <windows.h>
 #include <powrprof.h>

@@ -1,0 +1,42 @@
+#include "app/parent_console.h"
+
+#include <windows.h>
+
+namespace {
+
+bool WriteUtf8(HANDLE h, const std::wstring& text) {
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                      nullptr, nullptr);
+  if (n <= 0) return false;
+  std::string bytes(static_cast<size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], n, nullptr,
+                        nullptr);
+  DWORD written = 0;
+  return ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+bool WriteConsole(HANDLE h, const std::wstring& text) {
+  DWORD written = 0;
+  return ::WriteConsoleW(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != FALSE;
+}
+
+}  // namespace
+
+bool WriteToParentConsole(const std::wstring& text) {
+  // Standard output handed down (redirected to a file or a pipe, or a
+  // console): text in any language as UTF-8, or as characters to a console.
+  HANDLE hOut = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  if (hOut && hOut != INVALID_HANDLE_VALUE && ::GetFileType(hOut) != FILE_TYPE_UNKNOWN) {
+    DWORD mode = 0;
+    if (::GetConsoleMode(hOut, &mode)) return WriteConsole(hOut, text);
+    return WriteUtf8(hOut, text);
+  }
+  if (!::AttachConsole(ATTACH_PARENT_PROCESS)) return false;
+  HANDLE hConsole = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (hConsole == INVALID_HANDLE_VALUE) return false;
+  const bool ok = WriteConsole(hConsole, text);
+  ::CloseHandle(hConsole);
+  return ok;
+}

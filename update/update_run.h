@@ -1,0 +1,25 @@
+// How a run starts: the checks the Update button makes before it starts the
+// worker, and a whole run without a window for deployment tools. The window
+// and a silent run go through the same checks and the same worker.
+#pragma once
+
+#include <windows.h>
+
+#include "app/status.h"
+#include "app/update_state.h"
+
+enum class UpdatePrecheck {
+  kReady,          // the device channel is open and the machine on mains power
+  kDeviceMissing,  // the ACPI control device cannot be opened
+  kOnBattery,      // the machine runs on battery
+};
+
+// Opens the ACPI channel unless it is open, then asks about the power source.
+// Without the device there is no power query.
+UpdatePrecheck CheckUpdatePreconditions();
+
+// A run without a window: the checks, then the worker on its own thread with
+// `state`, whose m_dwStatus is the outcome. A check-only run goes ahead on
+// battery, since it writes nothing; any other silent run ends there with
+// ERR_ON_BATTERY. Closes the ACPI channel at the end. Returns the final status.
+TbtStatus RunUpdateUnattended(UpdateState& state);
