@@ -110,22 +110,8 @@ void CLayeredDialog::PaintSurface(HDC hdcMem, void* pBits) {
   // The background is the first thing on an empty surface: copied, not
   // blended. The art is held in the surface's own format, so this is one copy
   // of its rows into the top-down surface.
-  bool bCopied = false;
-  if (pBits && nWidth > 0 && m_pBackground->GetType() == Gdiplus::ImageTypeBitmap) {
-    Gdiplus::BitmapData rows{};
-    rows.Width = static_cast<UINT>(nWidth);
-    rows.Height = static_cast<UINT>(nHeight);
-    rows.Stride = nWidth * 4;
-    rows.PixelFormat = PixelFormat32bppPARGB;
-    rows.Scan0 = pBits;
-    Gdiplus::Rect whole(0, 0, nWidth, nHeight);
-    auto* pBitmap = static_cast<Gdiplus::Bitmap*>(m_pBackground);
-    if (pBitmap->LockBits(&whole, Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeUserInputBuf,
-                          PixelFormat32bppPARGB, &rows) == Gdiplus::Ok) {
-      pBitmap->UnlockBits(&rows);
-      bCopied = true;
-    }
-  }
+  const bool bCopied = PutArtOnSurface(m_pBackground, ArtPut::kCopy, pBits, nWidth, nHeight, 0, 0);
+  m_pPaintBits = pBits;
 
   Gdiplus::Graphics graphics(hdcMem);
   graphics.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAlias);
@@ -137,6 +123,13 @@ void CLayeredDialog::PaintSurface(HDC hdcMem, void* pBits) {
   for (size_t i = 0; i < m_children.size(); ++i) {
     if (m_children[i]->m_bVisible) m_children[i]->Draw(&graphics);
   }
+  m_pPaintBits = nullptr;
+}
+
+bool CLayeredDialog::PutArt(ResourceImage* pImage, int x, int y) {
+  if (!m_pPaintBits || !m_pBackground) return false;
+  return PutArtOnSurface(pImage, ArtPut::kBlend, m_pPaintBits, static_cast<int>(m_pBackground->GetWidth()),
+                         static_cast<int>(m_pBackground->GetHeight()), x, y);
 }
 
 void CLayeredDialog::Compose() {

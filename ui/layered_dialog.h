@@ -17,6 +17,9 @@ class ISkinHost {
  public:
   virtual ~ISkinHost() = default;
   virtual void Redraw(CSkinCtrl* pCtrl) = 0;
+  // While the surface is being painted: blends art 1:1 straight onto it with
+  // its top-left corner at (x, y), and returns true. Otherwise false.
+  virtual bool PutArt(ResourceImage*, int, int) { return false; }
 };
 
 // Top-left corner of a W x H window centred in the work area; the halving
@@ -48,14 +51,16 @@ class CLayeredDialog : public CDialog, public ISkinHost {
 
   BOOL OnInitDialog() override;
   void Redraw(CSkinCtrl* pCtrl) override;
+  bool PutArt(ResourceImage* pImage, int x, int y) override;
 
   // Positions, skins and registers the controls, and sets the background.
   virtual void LayoutControls() = 0;
 
   // Draws the background and then every visible registered control, in
   // registration order, onto an empty 32-bpp surface selected into `hdcMem`.
-  // With `pBits`, the surface's top-down rows, the background is copied
-  // straight into them; without, it is drawn.
+  // With `pBits`, the surface's top-down rows of the background's size, the
+  // background is copied straight into them and 1:1 art blended onto them
+  // (PutArt); without, both are drawn.
   void PaintSurface(HDC hdcMem, void* pBits);
   // The background has pixels, so the window can be seen.
   bool HasSurface() const;
@@ -75,6 +80,7 @@ class CLayeredDialog : public CDialog, public ISkinHost {
 
   ResourceImage* m_pBackground = nullptr;  // owned; its size is the window's size
   BLENDFUNCTION m_blend{};
+  void* m_pPaintBits = nullptr;        // the top-down rows of the surface PaintSurface is drawing on
   std::vector<CSkinCtrl*> m_children;  // not owned; index order is drawing order
 
   DECLARE_MESSAGE_MAP()

@@ -24,6 +24,16 @@ ResourceImage* LoadResourceImage(UINT nId, LPCWSTR pszType, HINSTANCE hInst, dou
 // pixels. Owned by the image.
 HBITMAP ResourceImageDib(ResourceImage* pImage);
 
+// Puts art of the kind above 1:1 onto a surface of the same format: nWidth x
+// nHeight premultiplied 32-bit pixels in top-down rows at `pSurface`, the
+// art's top-left corner at (x, y). It is copied over what is there, or blended
+// source-over (d = s + d * (255 - alpha) / 255, rounded). Whatever falls
+// outside the surface is left out. Returns false, touching nothing, for an
+// image without pixels of that kind.
+enum class ArtPut { kCopy, kBlend };
+bool PutArtOnSurface(ResourceImage* pImage, ArtPut put, void* pSurface, int nWidth, int nHeight, int x,
+                     int y);
+
 // An empty (fully transparent) image of the art's kind, for drawings that are
 // held like art; null when it cannot be made.
 ResourceImage* NewSurfaceArt(UINT nWidth, UINT nHeight);

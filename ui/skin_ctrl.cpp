@@ -77,10 +77,21 @@ void CSkinCtrl::DrawArt(Gdiplus::Graphics* pGraphics, ResourceImage* pImage, con
     pGraphics->DrawImage(pImage, rect);
     return;
   }
-  // A surface that asks for speed gets 1:1 art blended by GDI straight from
-  // the art's own premultiplied pixels; GDI+ would copy them twice first.
+  // A surface that asks for speed gets 1:1 art straight from the art's own
+  // premultiplied pixels: from the host onto the surface's rows while it
+  // paints them, or else blended by GDI. GDI+ would copy them twice first.
+  if (pGraphics->GetCompositingQuality() != Gdiplus::CompositingQualityHighSpeed) {
+    DrawNearest(pGraphics, pImage, rect);
+    return;
+  }
+  if (m_pHost) {
+    // What GDI+ and GDI have drawn must be on the surface before its rows are.
+    pGraphics->Flush(Gdiplus::FlushIntentionSync);
+    ::GdiFlush();
+    if (m_pHost->PutArt(pImage, static_cast<int>(rect.X), static_cast<int>(rect.Y))) return;
+  }
   HBITMAP hArt = ResourceImageDib(pImage);
-  if (hArt && pGraphics->GetCompositingQuality() == Gdiplus::CompositingQualityHighSpeed) {
+  if (hArt) {
     if (HDC hdc = pGraphics->GetHDC()) {
       HDC hdcArt = ::CreateCompatibleDC(hdc);
       HGDIOBJ hOld = ::SelectObject(hdcArt, hArt);
@@ -94,6 +105,10 @@ void CSkinCtrl::DrawArt(Gdiplus::Graphics* pGraphics, ResourceImage* pImage, con
       return;
     }
   }
+  DrawNearest(pGraphics, pImage, rect);
+}
+
+void CSkinCtrl::DrawNearest(Gdiplus::Graphics* pGraphics, ResourceImage* pImage, const Gdiplus::RectF& rect) {
   const Gdiplus::InterpolationMode previous = pGraphics->GetInterpolationMode();
   pGraphics->SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
   pGraphics->DrawImage(pImage, rect);

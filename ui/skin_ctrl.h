@@ -44,10 +44,12 @@ class CSkinCtrl : public CWnd {
   // The control's rectangle in its parent's client coordinates, read anew.
   Gdiplus::RectF GetDrawRect() const;
   // Draws art stretched over `rect`. Art of exactly the rectangle's size at
-  // whole pixels is put down pixel for pixel, without resampling, and on a
-  // surface whose compositing quality is HighSpeed it is blended by GDI.
-  static void DrawArt(Gdiplus::Graphics* pGraphics, ResourceImage* pImage, const Gdiplus::RectF& rect);
+  // whole pixels is put down pixel for pixel, without resampling; on a
+  // surface whose compositing quality is HighSpeed the host blends it onto
+  // the surface's rows, or else GDI does.
+  void DrawArt(Gdiplus::Graphics* pGraphics, ResourceImage* pImage, const Gdiplus::RectF& rect);
   std::wstring GetCaption() const;
+  static void DrawNearest(Gdiplus::Graphics* pGraphics, ResourceImage* pImage, const Gdiplus::RectF& rect);
 
   void OnEnable(BOOL bEnable);
   void OnMove(int x, int y);

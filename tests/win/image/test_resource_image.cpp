@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -281,6 +283,69 @@ TEST(LoadResourceImage, RepeatedLoadsLeaveNothingBehind) {
   const SIZE_T growth = after > before ? after - before : 0;
   // Keeping even one resource copy per load would add 2 * kLoads * resourceBytes.
   EXPECT_LT(growth, SIZE_T(kLoads) * resourceBytes / 2) << "grew by " << growth << " bytes";
+}
+
+// 1:1 art onto a surface, against the rule restated: copied, or source over
+// rounded to nearest, and nothing written outside the surface.
+TEST(PutArtOnSurface, CopiesOrBlendsOnlyWhereTheArtLands) {
+  constexpr int kArtW = 256, kArtH = 3, kSurfW = 300, kSurfH = 5;
+  ImagePtr art(NewSurfaceArt(kArtW, kArtH));
+  ASSERT_NE(art, nullptr);
+  // Every alpha, each with its largest premultiplied colours and some less.
+  std::vector<ARGB> pixels(size_t(kArtW) * kArtH);
+  for (int y = 0; y < kArtH; ++y)
+    for (ARGB a = 0; a < 256; ++a)
+      pixels[y * kArtW + a] = a << 24 | (a * (y + 1) / 3) << 16 | (a / 2) << 8 | a;
+  Gdiplus::BitmapData data{kArtW, kArtH, kArtW * 4, PixelFormat32bppPARGB, pixels.data(), 0};
+  Gdiplus::Rect whole(0, 0, kArtW, kArtH);
+  auto* bitmap = static_cast<Gdiplus::Bitmap*>(art.get());
+  ASSERT_EQ(bitmap->LockBits(&whole, Gdiplus::ImageLockModeWrite | Gdiplus::ImageLockModeUserInputBuf,
+                             PixelFormat32bppPARGB, &data),
+            Gdiplus::Ok);
+  bitmap->UnlockBits(&data);
+
+  const ARGB under[] = {0xFF0080FF, 0x80402010, 0};
+  const auto over = [](ARGB s, ARGB d) {
+    ARGB r = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+      const double c = ((s >> shift) & 0xFF) + ((d >> shift) & 0xFF) * (255.0 - (s >> 24)) / 255.0;
+      r |= static_cast<ARGB>(std::lround(c)) << shift;
+    }
+    return r;
+  };
+  const struct {
+    int x, y;
+  } places[] = {{0, 0},   {44, 2}, {-100, -1},         {100, 3},    {-256, 0},
+                {300, 0}, {0, 5},  {INT_MIN, INT_MIN}, {INT_MAX, 1}};
+  for (ArtPut put : {ArtPut::kCopy, ArtPut::kBlend}) {
+    for (const auto& at : places) {
+      for (ARGB d : under) {
+        SCOPED_TRACE(testing::Message() << (put == ArtPut::kCopy ? "copy" : "blend") << " at " << at.x << ", "
+                                        << at.y << " over " << std::hex << d);
+        std::vector<ARGB> surface(size_t(kSurfW) * kSurfH, d);
+        ASSERT_TRUE(PutArtOnSurface(art.get(), put, surface.data(), kSurfW, kSurfH, at.x, at.y));
+        int wrong = 0;
+        for (long long y = 0; y < kSurfH; ++y)
+          for (long long x = 0; x < kSurfW; ++x) {
+            const long long ax = x - at.x, ay = y - at.y;
+            ARGB expected = d;
+            if (ax >= 0 && ax < kArtW && ay >= 0 && ay < kArtH) {
+              const ARGB s = pixels[ay * kArtW + ax];
+              expected = put == ArtPut::kCopy ? s : over(s, d);
+            }
+            if (surface[y * kSurfW + x] != expected && wrong++ == 0)
+              ADD_FAILURE() << "first at (" << x << ", " << y << "): " << std::hex << surface[y * kSurfW + x]
+                            << " vs " << expected;
+          }
+      }
+    }
+  }
+  // Art without pixels of the surface's kind is refused and nothing is touched.
+  std::vector<ARGB> surface(16, 0x12345678);
+  ImagePtr empty = Load(9999, 1.0);
+  EXPECT_FALSE(PutArtOnSurface(empty.get(), ArtPut::kBlend, surface.data(), 4, 4, 0, 0));
+  EXPECT_FALSE(PutArtOnSurface(nullptr, ArtPut::kCopy, surface.data(), 4, 4, 0, 0));
+  EXPECT_EQ(std::count(surface.begin(), surface.end(), 0x12345678u), 16);
 }
 
 }  // namespace
