@@ -2,17 +2,15 @@
 
 #include <windows.h>
 
+#include "update/utf8.h"
+
 namespace {
 
 bool WriteUtf8(HANDLE h, const std::wstring& text) {
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                      nullptr, nullptr);
-  if (n <= 0) return false;
-  std::string bytes(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], n, nullptr,
-                        nullptr);
+  const std::string bytes = Utf8(text);
   DWORD written = 0;
-  return ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+  return !bytes.empty() &&
+         ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
          written == bytes.size();
 }
 

@@ -14,6 +14,7 @@
 #include "ui/layout.h"
 #include "ui/update_dlg.h"
 #include "update/update_run.h"
+#include "update/utf8.h"
 
 // The one application object. Static initialisation runs in this order within
 // this file: the application object, then GDI+; the ACPI channel is an empty
@@ -77,17 +78,6 @@ const wchar_t kUsage[] =
     L"  0x0000045A  (1114) the window could not be drawn (graphics did not start)\r\n"
     L"  0x00000714  (1812) the window could not be drawn (its art is unusable)\r\n"
     L"  other       the provider's own code\r\n";
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                      nullptr, nullptr);
-  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0)
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
-                          nullptr);
-  return out;
-}
 
 // The arguments after the program's name, as given.
 std::wstring JoinArguments(int argc, const wchar_t* const* argv) {

@@ -34,8 +34,8 @@ void CSkinLabel::Draw(Gdiplus::Graphics* pGraphics) {
 ResourceImage* CSkinLabel::CaptionArt(const std::wstring& caption, const Gdiplus::RectF& rect,
                                       Gdiplus::TextRenderingHint hint) {
   const auto nWidth = static_cast<UINT>(rect.Width), nHeight = static_cast<UINT>(rect.Height);
-  if (m_pCaptionArt && m_strCaptionArt == caption && m_pCaptionArt->GetWidth() == nWidth &&
-      m_pCaptionArt->GetHeight() == nHeight)
+  if (m_pCaptionArt && m_strCaptionArt == caption && m_captionHint == hint &&
+      m_pCaptionArt->GetWidth() == nWidth && m_pCaptionArt->GetHeight() == nHeight)
     return m_pCaptionArt;
   DropCaptionArt();
   m_pCaptionArt = NewSurfaceArt(nWidth, nHeight);
@@ -45,6 +45,7 @@ ResourceImage* CSkinLabel::CaptionArt(const std::wstring& caption, const Gdiplus
   graphics.DrawString(caption.c_str(), static_cast<INT>(caption.size()), m_pFont,
                       Gdiplus::RectF(0, 0, rect.Width, rect.Height), &m_format, &m_brText);
   m_strCaptionArt = caption;
+  m_captionHint = hint;
   return m_pCaptionArt;
 }
 

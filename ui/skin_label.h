@@ -25,9 +25,11 @@ class CSkinLabel : public CSkinCtrl {
   ResourceImage* m_pImage = nullptr;
   // The caption as drawn last, held like art: glyphs are the dearest part of
   // a composition, and the busy animation recomposes ten times a second.
-  // Dropped whenever the text, its size, font, alignment or colour changes.
+  // Dropped whenever the text, its size, font, alignment or colour changes;
+  // drawn anew for another text rendering.
   ResourceImage* m_pCaptionArt = nullptr;
   std::wstring m_strCaptionArt;
+  Gdiplus::TextRenderingHint m_captionHint = Gdiplus::TextRenderingHintSystemDefault;
   Gdiplus::StringFormat m_format;
   Gdiplus::Font* m_pFont = nullptr;
   Gdiplus::SolidBrush m_brText;

@@ -16,6 +16,7 @@
 #include "controller/tbt_service.h"
 #include "controller/version_policy.h"
 #include "update/image_hash.h"
+#include "update/utf8.h"
 
 namespace {
 
@@ -43,16 +44,6 @@ std::wstring ExecutablePath() {
     if (path.size() > 32768) return {};
     path.resize(path.size() * 2);
   }
-}
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0)
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-  return out;
 }
 
 // A path as the file functions take it: one of MAX_PATH characters or more
