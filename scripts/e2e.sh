@@ -29,9 +29,20 @@ fi
 cmake --build "$win64" -j2 --target tbtsim_provider tbtsim_service qmxacpi || give_up "cannot build the 64-bit stand-ins"
 
 make_prefix() { tools/standins/make-prefix.sh "$@" --bin32 "$product_build/bin" --bin64 "$win64/bin"; }
+# Each prefix holds its own 1.3 GB copy of Wine's programs, libraries and
+# fonts, the same files in all three: hard-linked, one copy is kept, which
+# leaves room on a small disk. Nothing writes these files once a prefix is set
+# up, and a prefix is rebuilt from scratch, never updated in place.
+share_wine_files() {
+  command -v hardlink >/dev/null || return 0
+  hardlink -q -t -i '\.(dll|exe|sys|drv|nls|tlb|acm|cpl|ocx|ax|ds|mui|vxd|com|ttf|ttc|otf|fon)$' \
+    "${@/%//drive_c/windows}" >/dev/null 2>&1 || true
+}
 make_prefix build/e2e-prefix-full || give_up "cannot prepare build/e2e-prefix-full"
 make_prefix build/e2e-prefix-noacpi --without acpi || give_up "cannot prepare build/e2e-prefix-noacpi"
+share_wine_files build/e2e-prefix-full build/e2e-prefix-noacpi
 make_prefix build/e2e-prefix-noprovider --without provider || give_up "cannot prepare build/e2e-prefix-noprovider"
+share_wine_files build/e2e-prefix-full build/e2e-prefix-noacpi build/e2e-prefix-noprovider
 
 export E2E_PRODUCT="$root/$product_build/bin"
 export E2E_TOOLS="$root/$product_build/bin"

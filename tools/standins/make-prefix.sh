@@ -41,6 +41,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 WINE64=/usr/lib/wine/wine64
+LOG="$PREFIX.log"
 LOCATOR_KEY='HKLM\Software\Classes\CLSID\{4590F811-1D3A-11D0-891F-00AA004B2E24}\InprocServer32'
 
 # The binaries this prefix gets, as "source|destination under drive_c/tbtsim/bin".
@@ -58,39 +59,54 @@ done
 base_stamp="$( { sha256sum <"$0"; echo "provider=$WITH_PROVIDER service=$WITH_SERVICE acpi=$WITH_ACPI"; wine --version; } | sha256sum | cut -d' ' -f1)"
 bins_stamp="$(for f in "${files[@]}"; do echo "${f#*|}"; sha256sum <"${f%%|*}"; done | sha256sum | cut -d' ' -f1)"
 
+# One step of making the prefix, its output kept in $LOG. A failure names the
+# step, shows what it printed and how much room the disk has left: the steps
+# print nothing on the console, so a bare exit code would say nothing.
+step() {
+  echo "+ $*" >>"$LOG"
+  "$@" </dev/null >>"$LOG" 2>&1 && return 0
+  local rc=$?
+  echo "make-prefix: step failed (exit $rc): $*" >&2
+  tail -n 15 "$LOG" | sed 's/^/make-prefix: | /' >&2
+  df -h "$(dirname "$PREFIX")" | sed 's/^/make-prefix: | /' >&2
+  return $rc
+}
+
+# Every step ends with "|| return": called from the retry loop, the function
+# runs with errexit off.
 make_base() {
   echo "make-prefix: creating $PREFIX"
   wineserver -k 2>/dev/null || true
-  rm -rf "$PREFIX"
-  mkdir -p "$PREFIX"
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
-  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
+  rm -rf "$PREFIX" || return
+  mkdir -p "$PREFIX" || return
+  step wineboot -i || return
+  step wineserver -w || return
+  step wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f || return
   # GDI+ sees only the prefix's fonts: every face the layout asks for or falls back to.
   local fonts="$PREFIX/drive_c/windows/Fonts"
-  mkdir -p "$fonts"
+  mkdir -p "$fonts" || return
   for f in /usr/share/fonts/truetype/liberation/*.ttf /usr/share/fonts/truetype/wqy/*.tt? /usr/share/wine/fonts/tahoma*.ttf; do
-    [ -f "$f" ] && cp -f "$f" "$fonts/"
+    if [ -f "$f" ]; then cp -f "$f" "$fonts/" || return; fi
   done
-  mkdir -p "$PREFIX/drive_c/tbtsim/bin/x86" "$PREFIX/drive_c/tbtsim/bin/x64"
+  mkdir -p "$PREFIX/drive_c/tbtsim/bin/x86" "$PREFIX/drive_c/tbtsim/bin/x64" || return
   if [ $WITH_PROVIDER = 1 ]; then
     # HKLM in each registry view: an HKCU override is not honoured for this class.
-    wine reg add "$LOCATOR_KEY" /ve /d 'C:\tbtsim\bin\x86\tbtsim_provider.dll' /f /reg:32 >/dev/null
-    wine reg add "$LOCATOR_KEY" /v ThreadingModel /d Both /f /reg:32 >/dev/null
-    wine reg add "$LOCATOR_KEY" /ve /d 'C:\tbtsim\bin\x64\tbtsim_provider.dll' /f /reg:64 >/dev/null
-    wine reg add "$LOCATOR_KEY" /v ThreadingModel /d Both /f /reg:64 >/dev/null
+    step wine reg add "$LOCATOR_KEY" /ve /d 'C:\tbtsim\bin\x86\tbtsim_provider.dll' /f /reg:32 || return
+    step wine reg add "$LOCATOR_KEY" /v ThreadingModel /d Both /f /reg:32 || return
+    step wine reg add "$LOCATOR_KEY" /ve /d 'C:\tbtsim\bin\x64\tbtsim_provider.dll' /f /reg:64 || return
+    step wine reg add "$LOCATOR_KEY" /v ThreadingModel /d Both /f /reg:64 || return
   fi
   if [ $WITH_SERVICE = 1 ]; then
-    $WINE64 sc create ThunderboltService binPath= 'C:\tbtsim\bin\x64\tbtsim_service.exe C:\tbtsim\service.log' >/dev/null
+    step $WINE64 sc create ThunderboltService binPath= 'C:\tbtsim\bin\x64\tbtsim_service.exe C:\tbtsim\service.log' || return
   fi
   if [ $WITH_ACPI = 1 ]; then
-    $WINE64 sc create QMXACPI type= kernel binPath= 'C:\tbtsim\bin\x64\qmxacpi.sys' >/dev/null
+    step $WINE64 sc create QMXACPI type= kernel binPath= 'C:\tbtsim\bin\x64\qmxacpi.sys' || return
     # "sc config start= auto" fails for drivers; a demand-started one vanishes with the server.
-    wine reg add 'HKLM\System\CurrentControlSet\Services\QMXACPI' /v Start /t REG_DWORD /d 2 /f /reg:64 >/dev/null
+    step wine reg add 'HKLM\System\CurrentControlSet\Services\QMXACPI' /v Start /t REG_DWORD /d 2 /f /reg:64 || return
   fi
-  wineserver -w
+  step wineserver -w || return
   rm -f "$PREFIX/.tbtsim-bins"
-  echo "$base_stamp" >"$PREFIX/.tbtsim-base"
+  echo "$base_stamp" >"$PREFIX/.tbtsim-base" || return
 }
 
 install_bins() {
@@ -109,7 +125,12 @@ install_bins() {
 mkdir -p "$(dirname "$PREFIX")"
 (
   flock 9
-  [ "$(cat "$PREFIX/.tbtsim-base" 2>/dev/null)" = "$base_stamp" ] || make_base
+  if [ "$(cat "$PREFIX/.tbtsim-base" 2>/dev/null)" != "$base_stamp" ]; then
+    : >"$LOG"
+    # Once more on a failure: a fresh prefix has failed to set up once in CI, for
+    # no reason that showed again.
+    make_base || { echo "make-prefix: trying once more" >&2 && make_base; } || exit 1
+  fi
   [ "$(cat "$PREFIX/.tbtsim-bins" 2>/dev/null)" = "$bins_stamp" ] || install_bins
 ) 9>"$PREFIX.lock"
 echo "make-prefix: $PREFIX ready (provider=$WITH_PROVIDER service=$WITH_SERVICE acpi=$WITH_ACPI)"
