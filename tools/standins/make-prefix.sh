@@ -3,9 +3,11 @@
 #   make-prefix.sh PREFIX --bin32 DIR --bin64 DIR [--without provider|service|acpi]...
 # DIRs hold the built stand-ins (i686: tbtsim_provider.dll; x86_64:
 # tbtsim_provider.dll, tbtsim_service.exe, qmxacpi.sys). A prefix is made once
-# and reused while valid: .tbtsim-base holds a hash of this script, the chosen
-# stand-ins and the Wine version (a mismatch rebuilds the prefix), .tbtsim-bins
-# a hash of the installed binaries (a mismatch copies them again).
+# and reused while valid: .tbtsim-base holds a hash of this script and of
+# scripts/wine-env.sh (Wine's own part of the set-up), the chosen stand-ins and
+# the Wine version (a mismatch rebuilds the prefix), .tbtsim-bins a hash of the
+# installed binaries (a mismatch copies them again). A failed step is shown
+# with its output; the whole log is PREFIX.log.
 # Inside the prefix, C:\tbtsim holds the binaries (bin\x86, bin\x64), the
 # provider's settings (provider.ini) and the stand-ins' records.
 set -euo pipefail
@@ -37,11 +39,8 @@ while [ $# -gt 0 ]; do
 done
 
 export WINEPREFIX="$PREFIX"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEARCH=win64
+. "$(dirname "$0")/../../scripts/wine-env.sh"
 WINE64=/usr/lib/wine/wine64
-LOG="$PREFIX.log"
 LOCATOR_KEY='HKLM\Software\Classes\CLSID\{4590F811-1D3A-11D0-891F-00AA004B2E24}\InprocServer32'
 
 # The binaries this prefix gets, as "source|destination under drive_c/tbtsim/bin".
@@ -56,57 +55,36 @@ for f in "${files[@]}"; do
   [ -f "$src" ] || { echo "make-prefix: missing $src (build the stand-ins first)" >&2; exit 1; }
 done
 
-base_stamp="$( { sha256sum <"$0"; echo "provider=$WITH_PROVIDER service=$WITH_SERVICE acpi=$WITH_ACPI"; wine --version; } | sha256sum | cut -d' ' -f1)"
+base_stamp="$( { cat "$0" "$TBT_ROOT/scripts/wine-env.sh" | sha256sum; echo "provider=$WITH_PROVIDER service=$WITH_SERVICE acpi=$WITH_ACPI"; wine --version; } | sha256sum | cut -d' ' -f1)"
 bins_stamp="$(for f in "${files[@]}"; do echo "${f#*|}"; sha256sum <"${f%%|*}"; done | sha256sum | cut -d' ' -f1)"
 
-# One step of making the prefix, its output kept in $LOG. A failure names the
-# step, shows what it printed and how much room the disk has left: the steps
-# print nothing on the console, so a bare exit code would say nothing.
-step() {
-  echo "+ $*" >>"$LOG"
-  "$@" </dev/null >>"$LOG" 2>&1 && return 0
-  local rc=$?
-  echo "make-prefix: step failed (exit $rc): $*" >&2
-  tail -n 15 "$LOG" | sed 's/^/make-prefix: | /' >&2
-  df -h "$(dirname "$PREFIX")" | sed 's/^/make-prefix: | /' >&2
-  return $rc
-}
-
-# Every step ends with "|| return": called from the retry loop, the function
-# runs with errexit off.
-make_base() {
-  echo "make-prefix: creating $PREFIX"
-  wineserver -k 2>/dev/null || true
-  rm -rf "$PREFIX" || return
-  mkdir -p "$PREFIX" || return
-  step wineboot -i || return
-  step wineserver -w || return
-  step wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f || return
-  # GDI+ sees only the prefix's fonts: every face the layout asks for or falls back to.
-  local fonts="$PREFIX/drive_c/windows/Fonts"
-  mkdir -p "$fonts" || return
-  for f in /usr/share/fonts/truetype/liberation/*.ttf /usr/share/fonts/truetype/wqy/*.tt? /usr/share/wine/fonts/tahoma*.ttf; do
-    if [ -f "$f" ]; then cp -f "$f" "$fonts/" || return; fi
-  done
+# The simulated hardware's registrations, after Wine's own set-up.
+register_standins() {
   mkdir -p "$PREFIX/drive_c/tbtsim/bin/x86" "$PREFIX/drive_c/tbtsim/bin/x64" || return
   if [ $WITH_PROVIDER = 1 ]; then
     # HKLM in each registry view: an HKCU override is not honoured for this class.
-    step wine reg add "$LOCATOR_KEY" /ve /d 'C:\tbtsim\bin\x86\tbtsim_provider.dll' /f /reg:32 || return
-    step wine reg add "$LOCATOR_KEY" /v ThreadingModel /d Both /f /reg:32 || return
-    step wine reg add "$LOCATOR_KEY" /ve /d 'C:\tbtsim\bin\x64\tbtsim_provider.dll' /f /reg:64 || return
-    step wine reg add "$LOCATOR_KEY" /v ThreadingModel /d Both /f /reg:64 || return
+    tbt_step wine reg add "$LOCATOR_KEY" /ve /d 'C:\tbtsim\bin\x86\tbtsim_provider.dll' /f /reg:32 &&
+      tbt_step wine reg add "$LOCATOR_KEY" /v ThreadingModel /d Both /f /reg:32 &&
+      tbt_step wine reg add "$LOCATOR_KEY" /ve /d 'C:\tbtsim\bin\x64\tbtsim_provider.dll' /f /reg:64 &&
+      tbt_step wine reg add "$LOCATOR_KEY" /v ThreadingModel /d Both /f /reg:64 || return
   fi
   if [ $WITH_SERVICE = 1 ]; then
-    step $WINE64 sc create ThunderboltService binPath= 'C:\tbtsim\bin\x64\tbtsim_service.exe C:\tbtsim\service.log' || return
+    tbt_step $WINE64 sc create ThunderboltService \
+      binPath= 'C:\tbtsim\bin\x64\tbtsim_service.exe C:\tbtsim\service.log' || return
   fi
   if [ $WITH_ACPI = 1 ]; then
-    step $WINE64 sc create QMXACPI type= kernel binPath= 'C:\tbtsim\bin\x64\qmxacpi.sys' || return
     # "sc config start= auto" fails for drivers; a demand-started one vanishes with the server.
-    step wine reg add 'HKLM\System\CurrentControlSet\Services\QMXACPI' /v Start /t REG_DWORD /d 2 /f /reg:64 || return
+    tbt_step $WINE64 sc create QMXACPI type= kernel binPath= 'C:\tbtsim\bin\x64\qmxacpi.sys' &&
+      tbt_step wine reg add 'HKLM\System\CurrentControlSet\Services\QMXACPI' /v Start /t REG_DWORD /d 2 /f /reg:64 ||
+      return
   fi
-  step wineserver -w || return
+}
+
+make_base() {
+  echo "make-prefix: creating $PREFIX"
+  tbt_new_prefix register_standins || exit 1
   rm -f "$PREFIX/.tbtsim-bins"
-  echo "$base_stamp" >"$PREFIX/.tbtsim-base" || return
+  echo "$base_stamp" >"$PREFIX/.tbtsim-base"
 }
 
 install_bins() {
@@ -125,12 +103,7 @@ install_bins() {
 mkdir -p "$(dirname "$PREFIX")"
 (
   flock 9
-  if [ "$(cat "$PREFIX/.tbtsim-base" 2>/dev/null)" != "$base_stamp" ]; then
-    : >"$LOG"
-    # Once more on a failure: a fresh prefix has failed to set up once in CI, for
-    # no reason that showed again.
-    make_base || { echo "make-prefix: trying once more" >&2 && make_base; } || exit 1
-  fi
+  [ "$(cat "$PREFIX/.tbtsim-base" 2>/dev/null)" = "$base_stamp" ] || make_base
   [ "$(cat "$PREFIX/.tbtsim-bins" 2>/dev/null)" = "$bins_stamp" ] || install_bins
 ) 9>"$PREFIX.lock"
 echo "make-prefix: $PREFIX ready (provider=$WITH_PROVIDER service=$WITH_SERVICE acpi=$WITH_ACPI)"

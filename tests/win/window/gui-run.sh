@@ -36,7 +36,7 @@ done
 : "${TBT_GUI_PREFIX:?set TBT_GUI_PREFIX to the Wine prefix of the GUI tests}"
 export WINEPREFIX="$TBT_GUI_PREFIX"
 . "$root/scripts/wine-env.sh"
-tbt_prefix_ready || tbt_make_prefix
+tbt_prefix_ready || tbt_make_prefix || exit 1
 
 exec 8>"$WINEPREFIX.session.lock"
 flock 8
