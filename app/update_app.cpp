@@ -11,15 +11,15 @@
 #include "app/parent_console.h"
 #include "app/run_log.h"
 #include "app/run_log_file.h"
+#include "app/system_dlls.h"
 #include "ui/layout.h"
 #include "ui/update_dlg.h"
 #include "update/update_run.h"
 #include "update/utf8.h"
 
-// The one application object. Static initialisation runs in this order within
-// this file: the application object, then GDI+; the ACPI channel is an empty
-// global of its own. At exit the order reverses: GDI+ shuts down, then the
-// application object is destroyed.
+// The one application object. GDI+ is started by InitInstance once the
+// libraries are known to come from System32, never by a static constructor;
+// at exit it shuts down before the application object is destroyed.
 CUpdateApp theApp;
 
 namespace {
@@ -27,11 +27,14 @@ namespace {
 // GDI+ runs from before the dialog exists until after it has been destroyed.
 class GdiplusSession {
  public:
-  GdiplusSession() {
-    Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, background thread on
-    m_bRunning = Gdiplus::GdiplusStartup(&m_token, &input, nullptr) == Gdiplus::Ok ? 1 : 0;
+  GdiplusSession() : m_bRunning(0) {}
+  bool Start() {
+    if (!m_bRunning) {
+      Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, background thread on
+      m_bRunning = Gdiplus::GdiplusStartup(&m_token, &input, nullptr) == Gdiplus::Ok ? 1 : 0;
+    }
+    return m_bRunning != 0;
   }
-  bool Running() const { return m_bRunning != 0; }
   ~GdiplusSession() { Shutdown(); }
   void Shutdown() {
     if (!m_bRunning) return;
@@ -77,6 +80,7 @@ const wchar_t kUsage[] =
     L"  0x000004C7  (1223) the window was closed before any attempt\r\n"
     L"  0x0000045A  (1114) the window could not be drawn (graphics did not start)\r\n"
     L"  0x00000714  (1812) the window could not be drawn (its art is unusable)\r\n"
+    L"  0x0000007E  (126) a system library could not be loaded from the system folder\r\n"
     L"  other       the provider's own code\r\n";
 
 // The arguments after the program's name, as given.
@@ -104,6 +108,8 @@ BOOL CUpdateApp::ParseOptions(int argc, const wchar_t* const* argv) {
 }
 
 BOOL CUpdateApp::InitInstance() {
+  // First of all: every library from here on comes from System32 only.
+  const wchar_t* pszUnusableDll = UseSystemDllsOnly();
   m_bDowngradable = 0;
   m_wLangId = ::GetUserDefaultUILanguage();
 
@@ -120,6 +126,11 @@ BOOL CUpdateApp::InitInstance() {
     }
   }
   const UpdateOptions& options = m_options;
+  if (pszUnusableDll) {
+    ReportUnusableSystemDll(pszUnusableDll, options.silent);
+    m_dwExitCode = kExitSystemDllUnusable;
+    return FALSE;
+  }
 
   CRunLogFile log(options.logPath);
   wchar_t szVersion[64] = L"";
@@ -150,7 +161,7 @@ BOOL CUpdateApp::InitInstance() {
     dlg.m_state.m_bDowngradable = m_bDowngradable;
     dlg.m_state.m_wLangId = m_wLangId;
     m_pMainWnd = &dlg;
-    m_dwExitCode = dlg.RunModal(g_gdiplus.Running());
+    m_dwExitCode = dlg.RunModal(g_gdiplus.Start());
     m_pMainWnd = nullptr;
   }
   RunLog("result: %s", StatusForLog(m_dwExitCode).c_str());

@@ -14,7 +14,7 @@ target_link_libraries(tbt_service PUBLIC advapi32)
 
 # Whether the machine runs on battery.
 add_library(tbt_power_source STATIC power_source.cpp)
-target_link_libraries(tbt_power_source PUBLIC powrprof)
+target_link_libraries(tbt_power_source PUBLIC tbt_delay_powrprof)
 
 add_library(tbt_power STATIC power_off.cpp)
 target_link_libraries(tbt_power PUBLIC advapi32 user32)

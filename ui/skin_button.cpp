@@ -1,7 +1,5 @@
 #include "ui/skin_button.h"
 
-#include <commctrl.h>
-
 // clang-format off
 const Gdiplus::ColorMatrix kGrayscaleMatrix = {{
     {0.3f, 0.3f, 0.3f, 0.0f, 0.0f},
@@ -179,7 +177,8 @@ void CSkinButton::OnMouseMove(UINT, POINT) {
     tme.dwFlags = TME_HOVER | TME_LEAVE;
     tme.hwndTrack = m_hWnd;
     tme.dwHoverTime = 1;
-    m_bTracking = _TrackMouseEvent(&tme);
+    // User32's own, so that comctl32 (not a KnownDLL) stays out of the process.
+    m_bTracking = ::TrackMouseEvent(&tme);
   }
   Default();
 }

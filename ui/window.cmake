@@ -10,10 +10,10 @@ set(TBT_SKIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/layered_dialog.cpp
 )
 add_library(tbt_skin STATIC ${TBT_SKIN_SOURCES})
-target_link_libraries(tbt_skin PUBLIC tbt_framework tbt_image gdiplus comctl32)
+target_link_libraries(tbt_skin PUBLIC tbt_framework tbt_image tbt_delay_gdiplus)
 
 add_library(tbt_window STATIC
   ${CMAKE_CURRENT_LIST_DIR}/update_dlg.cpp
   ${CMAKE_CURRENT_LIST_DIR}/layout.cpp
 )
-target_link_libraries(tbt_window PUBLIC tbt_skin tbt_text tbt_app_core tbt_update_run version)
+target_link_libraries(tbt_window PUBLIC tbt_skin tbt_text tbt_app_core tbt_update_run tbt_delay_version)

@@ -1,0 +1,22 @@
+// Which libraries the elevated program may load: the system's, from System32
+// only. The executable imports KnownDLLs alone (Windows maps those from the
+// system's own section, never from beside the exe); every other system DLL is
+// delay-loaded, and is loaded here from System32 before anything uses it.
+#pragma once
+
+#include <windows.h>
+
+// The exit code of a run that could not load a system library from System32.
+constexpr DWORD kExitSystemDllUnusable = ERROR_MOD_NOT_FOUND;  // 126
+
+// Makes System32 the only folder any later library load searches, then loads
+// each delay-loaded DLL from there. Must run before anything calls into one of
+// those DLLs. Returns nullptr, or the name of the library that could not be
+// loaded that way (the run must then end). A function missing from one of
+// them, met later, ends the run with the same report and exit code.
+const wchar_t* UseSystemDllsOnly();
+
+// Says that `library` could not be loaded from the system folder and nothing
+// was done: on the console the program was started from, or else in a
+// message box unless `silent`.
+void ReportUnusableSystemDll(const wchar_t* library, bool silent);
