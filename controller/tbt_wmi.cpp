@@ -6,6 +6,7 @@
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "app/run_log.h"
@@ -60,8 +61,16 @@ bool GetUint32(IWbemClassObject* pObject, const wchar_t* name, uint32_t& value) 
     case VT_UI4: value = V_UI4(&var.v); return true;
     case VT_INT: value = static_cast<uint32_t>(V_INT(&var.v)); return true;
     case VT_UINT: value = V_UINT(&var.v); return true;
-    case VT_I8: value = static_cast<uint32_t>(V_I8(&var.v)); return true;
-    case VT_UI8: value = static_cast<uint32_t>(V_UI8(&var.v)); return true;
+    // Wider values count only when they fit: cut to 32 bits, 0x100000000
+    // would read as 0, STATUS_OK.
+    case VT_I8:
+      if (V_I8(&var.v) < INT32_MIN || V_I8(&var.v) > static_cast<LONGLONG>(UINT32_MAX)) return false;
+      value = static_cast<uint32_t>(V_I8(&var.v));
+      return true;
+    case VT_UI8:
+      if (V_UI8(&var.v) > UINT32_MAX) return false;
+      value = static_cast<uint32_t>(V_UI8(&var.v));
+      return true;
     default: return false;
   }
 }
@@ -128,6 +137,17 @@ TbtStatus CallMethod(const wchar_t* method, bool hasInParams, PutInParams putInP
   if (GetUint32(pOutParams.Get(), L"ReturnValue", returnValue)) status = returnValue;
   readOutParams(pOutParams.Get(), status);
   return status;
+}
+
+// The variant's tag is the provider's word only: the array itself must hold
+// one-byte VT_UI1 elements from index 0, or each element fetched would write
+// past its byte, or every byte would land one place off.
+bool IsByteVector(SAFEARRAY* psa) {
+  VARTYPE type = VT_EMPTY;
+  LONG lower = -1;
+  return psa && SafeArrayGetDim(psa) == 1 && SafeArrayGetElemsize(psa) == 1 &&
+         SUCCEEDED(SafeArrayGetVartype(psa, &type)) && type == VT_UI1 &&
+         SUCCEEDED(SafeArrayGetLBound(psa, 1, &lower)) && lower == 0;
 }
 
 TbtStatus NoInParams(IWbemClassObject*) {
@@ -242,7 +262,7 @@ TbtStatus TbtReadFirmware(uint32_t offset, uint32_t length, uint8_t* buffer) {
     uint32_t delivered = 0;
     Variant data;
     if (SUCCEEDED(pOut->Get(L"data", 0, &data.v, nullptr, nullptr)) && V_VT(&data.v) == (VT_ARRAY | VT_UI1) &&
-        V_ARRAY(&data.v) && SafeArrayGetDim(V_ARRAY(&data.v)) == 1) {
+        IsByteVector(V_ARRAY(&data.v))) {
       SAFEARRAY* psa = V_ARRAY(&data.v);
       LONG upper = -1;
       // No element exists past the upper bound, so the copy ends there.

@@ -36,6 +36,20 @@ OwnedVariant OwnedVariant::I4(LONG value) {
   return v;
 }
 
+OwnedVariant OwnedVariant::I8(LONGLONG value) {
+  OwnedVariant v;
+  V_VT(&v.m_v) = VT_I8;
+  V_I8(&v.m_v) = value;
+  return v;
+}
+
+OwnedVariant OwnedVariant::UI8(ULONGLONG value) {
+  OwnedVariant v;
+  V_VT(&v.m_v) = VT_UI8;
+  V_UI8(&v.m_v) = value;
+  return v;
+}
+
 OwnedVariant OwnedVariant::String(std::wstring_view text) {
   OwnedVariant v;
   V_VT(&v.m_v) = VT_BSTR;
@@ -49,7 +63,8 @@ OwnedVariant OwnedVariant::Null() {
   return v;
 }
 
-OwnedVariant OwnedVariant::Bytes(const std::vector<uint8_t>& bytes, LONG lowerBound, VARTYPE elementType) {
+OwnedVariant OwnedVariant::Bytes(const std::vector<uint8_t>& bytes, LONG lowerBound, VARTYPE elementType,
+                                 VARTYPE tag) {
   OwnedVariant v;
   SAFEARRAYBOUND bound = {static_cast<ULONG>(bytes.size()), lowerBound};
   SAFEARRAY* psa = SafeArrayCreate(elementType, 1, &bound);
@@ -63,7 +78,7 @@ OwnedVariant OwnedVariant::Bytes(const std::vector<uint8_t>& bytes, LONG lowerBo
       SafeArrayPutElement(psa, &index, &byte);
     }
   }
-  V_VT(&v.m_v) = VT_ARRAY | elementType;
+  V_VT(&v.m_v) = VT_ARRAY | (tag == VT_EMPTY ? elementType : tag);
   V_ARRAY(&v.m_v) = psa;
   return v;
 }

@@ -28,11 +28,14 @@ class OwnedVariant {
   VARTYPE Type() const { return V_VT(&m_v); }
 
   static OwnedVariant I4(LONG value);
+  static OwnedVariant I8(LONGLONG value);
+  static OwnedVariant UI8(ULONGLONG value);
   static OwnedVariant String(std::wstring_view text);
   static OwnedVariant Null();
-  // A one-dimensional VT_ARRAY | `elementType` array of `bytes`.
+  // A one-dimensional array of `bytes` with elements of `elementType`, tagged
+  // VT_ARRAY | `tag` (by default the element type; a provider may claim another).
   static OwnedVariant Bytes(const std::vector<uint8_t>& bytes, LONG lowerBound = 0,
-                            VARTYPE elementType = VT_UI1);
+                            VARTYPE elementType = VT_UI1, VARTYPE tag = VT_EMPTY);
 
   // The bytes of a one-dimensional VT_UI1 array, element by element.
   std::vector<uint8_t> ArrayBytes() const;

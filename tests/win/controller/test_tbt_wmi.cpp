@@ -263,6 +263,12 @@ TEST_F(WmiClientTest, ReadFirmwareSucceedsOnlyWithEveryByteItAskedFor) {
       {"shorter than length", 0, true, OwnedVariant::Bytes({1, 2}), ERR_PROVIDER_FAILED, untouched},
       {"empty", 0, true, OwnedVariant::Bytes({}), ERR_PROVIDER_FAILED, untouched},
       {"lower bound 1", 0, true, OwnedVariant::Bytes({1, 2, 3, 4}, 1), ERR_PROVIDER_FAILED, untouched},
+      {"lower bound -1: every index there, one place off", 0, true, OwnedVariant::Bytes({0, 1, 2, 3, 4}, -1),
+       ERR_PROVIDER_FAILED, untouched},
+      {"tagged bytes, 4-byte elements", 0, true, OwnedVariant::Bytes({1, 2, 3, 4}, 0, VT_I4, VT_UI1),
+       ERR_PROVIDER_FAILED, untouched},
+      {"tagged bytes, VT_I1 elements", 0, true, OwnedVariant::Bytes({1, 2, 3, 4}, 0, VT_I1, VT_UI1),
+       ERR_PROVIDER_FAILED, untouched},
       {"provider code, data still read",
        static_cast<LONG>(kProviderCode),
        true,
@@ -378,6 +384,13 @@ TEST_F(WmiClientTest, ReturnValueIsTheStatusAndVersionIsReadWhateverItWas) {
        ERR_PROVIDER_FAILED, 0x47},
       {"null ReturnValue", true, OwnedVariant::Null(), true, OwnedVariant::I4(0x48), ERR_PROVIDER_FAILED,
        0x48},
+      {"64-bit ReturnValue that fits", true, OwnedVariant::I8(12), true, OwnedVariant::I4(0x49), 12, 0x49},
+      {"64-bit ReturnValue beyond 32 bits: not success", true, OwnedVariant::I8(0x100000000LL), true,
+       OwnedVariant::I4(0x4A), ERR_PROVIDER_FAILED, 0x4A},
+      {"unsigned 64-bit ReturnValue beyond 32 bits", true, OwnedVariant::UI8(0x100000005ULL), true,
+       OwnedVariant::I4(0x4B), ERR_PROVIDER_FAILED, 0x4B},
+      {"64-bit version beyond 32 bits is no version", true, OwnedVariant::I4(0), true,
+       OwnedVariant::UI8(0x100000046ULL), ERR_PROVIDER_FAILED, 0x99},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
