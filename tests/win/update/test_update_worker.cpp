@@ -110,6 +110,12 @@ class Sandbox {
 
   ScenarioOutcome Run(const ScenarioSetup& setup) const {
     ScenarioOutcome outcome;
+    // After one worker that never ended the others would most likely hang
+    // too: they fail at once instead of each waiting out the watchdog.
+    if (s_bChildHung) {
+      ADD_FAILURE() << "not run: an earlier worker never ended";
+      return outcome;
+    }
     WriteScenario(m_dir, setup);
     if (!Start()) return outcome;
     ReadOutcome(m_dir, outcome);
@@ -147,18 +153,31 @@ class Sandbox {
     bool ended = false;
     if (application.empty()) {
       // A Unix process's handle cannot be waited on: watch for its outcome.
-      for (int waited = 0; waited < 120000 && !ended; waited += 50) {
+      for (DWORD waited = 0; waited < kChildMillis && !ended; waited += 50) {
         ended = GetFileAttributesW((m_dir + L"\\outcome.txt").c_str()) != INVALID_FILE_ATTRIBUTES;
         if (!ended) Sleep(50);
       }
     } else {
-      ended = WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0;
+      ended = WaitForSingleObject(process.hProcess, kChildMillis) == WAIT_OBJECT_0;
+      // A worker that never ends (a read that loops) fails its test now,
+      // not CTest minutes later with the child still running.
+      if (!ended) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, 5000);
+      }
+    }
+    if (!ended) {
+      s_bChildHung = true;
+      ADD_FAILURE() << "the worker's process did not end within " << kChildMillis << " ms";
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return ended;
   }
 
+  // A run takes a second or two: the worker's waits are recorded, not slept.
+  static constexpr DWORD kChildMillis = 20000;
+  static inline bool s_bChildHung = false;
   std::wstring m_root, m_dir, m_exe;
   bool m_ready = false;
 };
@@ -444,8 +463,19 @@ TEST_F(UpdateWorkerTest, AnImageNotReadWholeIsNeverChecked) {
     EXPECT_EQ(outcome.status, ERR_IMAGE_UNUSABLE);
     EXPECT_EQ(outcome.readCalls, 0u) << "the controller is not asked about an image we do not have";
     EXPECT_EQ(outcome.updateCalls, 0u);
-    EXPECT_EQ(EventNames(outcome)[4], "close");
+    EXPECT_EQ(EventNames(outcome).at(4), "close");
   }
+}
+
+TEST_F(UpdateWorkerTest, AnImageDeliveredInPiecesIsReadWhole) {
+  const FamilyPair pair = BuildFamilyPair(5, 0x40);
+  Sandbox sandbox;
+  sandbox.WriteData(L"fw.bin", pair.image);
+  ScenarioSetup setup = SetupFor(pair, 0x30);
+  setup.imageReadPiece = static_cast<uint32_t>(pair.image.size() / 3 + 1);  // three reads, the last one short
+  const ScenarioOutcome outcome = sandbox.Run(setup);
+  EXPECT_EQ(outcome.status, STATUS_OK);
+  EXPECT_EQ(outcome.written, pair.image);
 }
 
 TEST_F(UpdateWorkerTest, AnImageHeldOpenByAnotherProgramIsUnusable) {
@@ -483,7 +513,7 @@ TEST_F(UpdateWorkerTest, ImagesTooLargeForABlockAreOutOfMemory) {
     EXPECT_EQ(outcome.status, ERR_OUT_OF_MEMORY);
     EXPECT_EQ(outcome.readCalls, 0u);  // never reached the check
     EXPECT_EQ(outcome.updateCalls, 0u);
-    EXPECT_EQ(EventNames(outcome)[4], "close");  // the file is closed on this path too
+    EXPECT_EQ(EventNames(outcome).at(4), "close");  // the file is closed on this path too
   }
 }
 

@@ -90,6 +90,7 @@ HANDLE WINAPI WatchCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURI
 // Cuts reads of the image short, as a failing medium or a shrinking file would.
 int64_t g_imageReadLimit = -1;
 bool g_imageReadFails = false;
+uint32_t g_imageReadPiece = 0;
 uint64_t g_imageBytesRead = 0;
 ImportPatch* g_pReadPatch = nullptr;
 
@@ -105,6 +106,8 @@ BOOL WINAPI WatchReadFile(HANDLE h, LPVOID buffer, DWORD count, LPDWORD read, LP
     }
     count = static_cast<DWORD>(std::min<uint64_t>(count, room));
   }
+  if (h == g_hImage && h != INVALID_HANDLE_VALUE && g_imageReadPiece > 0)
+    count = std::min<DWORD>(count, g_imageReadPiece);
   const BOOL ok = g_pReadPatch->Original<Fn>()(h, buffer, count, read, overlapped);
   if (h == g_hImage && ok && read) g_imageBytesRead += *read;
   return ok;
@@ -143,8 +146,8 @@ void WriteScenario(const std::wstring& folder, const ScenarioSetup& setup) {
        << setup.controllerListed << "\nversionAvailable " << setup.versionAvailable << "\nversionReturn "
        << setup.versionReturn << "\nupdateReturn " << setup.updateReturn << "\nfailReadAt "
        << setup.failReadAt << "\ndowngradable " << setup.downgradable << "\nimageReadLimit "
-       << setup.imageReadLimit << "\nimageReadFails " << setup.imageReadFails << "\ncheckOnly "
-       << setup.checkOnly << "\n";
+       << setup.imageReadLimit << "\nimageReadFails " << setup.imageReadFails << "\nimageReadPiece "
+       << setup.imageReadPiece << "\ncheckOnly " << setup.checkOnly << "\n";
   const std::string s = text.str();
   WriteBytes(folder + L"\\scenario.txt", s.data(), s.size());
   WriteBytes(folder + L"\\controller.nvm", setup.nvm.data(), setup.nvm.size());
@@ -211,6 +214,7 @@ int RunScenarioChild() {
     if (key == "downgradable") in >> state.m_bDowngradable;
     if (key == "imageReadLimit") in >> g_imageReadLimit;
     if (key == "imageReadFails") in >> g_imageReadFails;
+    if (key == "imageReadPiece") in >> g_imageReadPiece;
     if (key == "checkOnly") in >> state.m_bCheckOnly;
   }
 

@@ -28,6 +28,9 @@ struct ScenarioSetup {
   // with imageReadFails a read past them fails instead of reporting 0 bytes.
   int64_t imageReadLimit = -1;
   bool imageReadFails = false;
+  // Each read of the image delivers at most this many bytes (0: all it asks
+  // for), as a network share hands a file over in complete pieces.
+  uint32_t imageReadPiece = 0;
   int32_t checkOnly = 0;
 };
 

@@ -364,11 +364,15 @@ TEST(UpdateDlgModalTest, CommandsDuringTheRunChangeNothing) {
   Fake().workerStatus = ERR_IMAGE_MISMATCH;
   CScriptedUpdateDlg dlg;
   int cancelsDuringRun = -1;
+  bool shownAfterRun = false;
   bool queueEmptyAfterRun = false;
   ::testing::AssertionResult after = ::testing::AssertionFailure();
   dlg.m_script = [&](CScriptedUpdateDlg& d) {
     HWND hDlg = d.m_hWnd;
     Fake().during = [hDlg](UpdateState*) {
+      // The first run only: a second one (from a posted Update) fails the
+      // count below instead of nesting runs without end.
+      if (Fake().workerRuns > 1) return;
       ::PostMessageW(hDlg, WM_CLOSE, 0, 0);
       for (int id : {IDCANCEL, IDOK, IDC_UPDATE, IDC_SHUTDOWN, IDC_UPDATE})
         ::PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
@@ -378,13 +382,15 @@ TEST(UpdateDlgModalTest, CommandsDuringTheRunChangeNothing) {
     MSG msg;
     queueEmptyAfterRun = !::PeekMessageW(&msg, hDlg, WM_COMMAND, WM_CLOSE, PM_NOREMOVE);
     cancelsDuringRun = d.m_nCancels;
-    Click(hDlg, IDC_UPDATE);  // after the outcome
+    shownAfterRun = ::IsWindowVisible(hDlg) != FALSE;  // an ended dialog is hidden at once
+    Click(hDlg, IDC_UPDATE);                           // after the outcome
     after = MatchesState(hDlg, kStateFailure, TestText(L"IDS_ERROR") + L" (0X10430006)");
     ::PostMessageW(hDlg, WM_CLOSE, 0, 0);  // now the close cross is enabled again
   };
   EXPECT_EQ(dlg.DoModal(), IDCANCEL) << "neither the posted Exit nor Cancel ended the run";
   EXPECT_TRUE(queueEmptyAfterRun);
   EXPECT_EQ(cancelsDuringRun, 1) << "the posted Cancel arrived and was ignored";
+  EXPECT_TRUE(shownAfterRun) << "the window ended during the run";
   EXPECT_EQ(Fake().workerRuns, 1);
   EXPECT_EQ(Fake().powerOffCalls, 0);
   EXPECT_TRUE(after);
