@@ -24,6 +24,10 @@ grep -q '^\s*NX_COMPAT$' <<<"$headers" || fail "no NX_COMPAT"
 characteristics=$(sed -n 's/^Characteristics\s*0x\([0-9a-fA-F]*\)$/\1/p' <<<"$headers")
 (( (16#${characteristics:-1} & 0x1) == 0 )) || fail "relocations stripped"
 "$objdump" -h "$exe" | grep -q ' \.reloc ' || fail "no .reloc section"
+# Nothing asks a crypto provider for randomness before the program runs (the
+# toolchain's own canary set-up would: a provider and its dependencies loaded
+# before the search is restricted to System32).
+grep -q 'CryptAcquireContext' <<<"$headers" && fail "imports CryptAcquireContext (a crypto provider loaded at start)"
 # Functions built with -fstack-protector-strong call the canary check.
 "$nm" "$exe" 2>/dev/null | grep -q '__stack_chk_fail$' || fail "no stack protector in the code"
 
