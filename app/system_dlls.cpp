@@ -8,8 +8,12 @@
 
 namespace {
 
-// Every DLL the program delay-loads (cmake/system_dlls.cmake).
-constexpr const wchar_t* kDelayedDlls[] = {L"version.dll", L"powrprof.dll", L"bcrypt.dll", L"gdiplus.dll"};
+// Every DLL the program delay-loads (cmake/system_dlls.cmake), and one that
+// GDI+ may load by name itself (its image codecs, reached through a COM entry
+// that need not carry a path): once loaded from System32, a load by name finds
+// that copy.
+constexpr const wchar_t* kSystemDlls[] = {L"version.dll", L"powrprof.dll", L"bcrypt.dll", L"gdiplus.dll",
+                                          L"windowscodecs.dll"};
 
 // The delay-load helper's failure hook: a library it cannot load, or a
 // function missing from one, would otherwise end the process with an
@@ -36,7 +40,7 @@ const wchar_t* UseSystemDllsOnly() {
 
   // Loaded now, so that a missing one ends the run before anything was done;
   // the delay-load helper then finds each of them already there.
-  for (const wchar_t* name : kDelayedDlls) {
+  for (const wchar_t* name : kSystemDlls) {
     if (!::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) return name;
   }
   return nullptr;
