@@ -91,6 +91,11 @@ inspector() { wine "$E2E_TOOLS/inspector.exe" "$@" </dev/null; }
 start_product() {
   prepare_run "$1" "$2"
   shift 2
+  start_prepared_product "$@"
+}
+
+# start_prepared_product [ARGS...]: starts the run prepare_run made ready.
+start_prepared_product() {
   unset INSPECT_PID
   TBTSIM_DIR="${SIM_WIN:-}" wine "$E2E_TOOLS/inspector.exe" launch "$RUN_WIN\\timeline.txt" \
     "$RUN_WIN\\TbtFwUpdate.exe" "$@" </dev/null >"$RUN_DIR/launcher.out" 2>&1 &
@@ -113,6 +118,11 @@ start_product() {
 run_silent() {
   prepare_run "$1" "$2"
   shift 2
+  run_silent_prepared "$@"
+}
+
+# run_silent_prepared [ARGS...]: runs what prepare_run made ready, to its end.
+run_silent_prepared() {
   TBTSIM_DIR="${SIM_WIN:-}" timeout 120 wine "$E2E_TOOLS/inspector.exe" launch "$RUN_WIN\\timeline.txt" \
     "$RUN_WIN\\TbtFwUpdate.exe" "$@" </dev/null >"$RUN_DIR/launcher.out" 2>&1
 }
