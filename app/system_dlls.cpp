@@ -2,6 +2,7 @@
 
 #include <delayimp.h>
 
+#include <cstring>
 #include <string>
 
 #include "app/parent_console.h"
