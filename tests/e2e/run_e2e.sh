@@ -489,7 +489,11 @@ plant_toolchain() {
   else
     PLANT_ARCH=x86_64 PLANT_STUB=planted_stub PLANT_RUNDLL=rundll32
   fi
-  PLANT_WINEDLLS=/usr/lib/x86_64-linux-gnu/wine/$([ $PLANT_ARCH = i686 ] && echo i386 || echo x86_64)-windows
+  if [ $PLANT_ARCH = i686 ]; then
+    PLANT_WINEDLLS=/usr/lib/i386-linux-gnu/wine/i386-windows
+  else
+    PLANT_WINEDLLS=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+  fi
 }
 
 # Builds planted_dll.c as DIR/NAME.dll for each NAME, exporting every name
