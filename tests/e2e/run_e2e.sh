@@ -342,12 +342,13 @@ case_fault() {  # NAME STATUS READS KEY=VALUE...   (READS: ReadFirmware calls ex
   use_run_sim "$name"
   configure_provider "$@"
   local text
-  if [ "$status" = 0x10430003 ]; then
-    text=$(ini_text 409 IDS_FIND_NO_SW)
-  else
-    text="$(ini_text 409 IDS_ERROR) (0X${status#0x})"
-  fi
   if run_update "$name" "$NEWER"; then
+    # Read from this run's copy of the texts, whichever case ran before.
+    if [ "$status" = 0x10430003 ]; then
+      text=$(ini_text 409 IDS_FIND_NO_SW)
+    else
+      text="$(ini_text 409 IDS_ERROR) (0X${status#0x})"
+    fi
     expect_failure_window "$text" "$status"
     expect_eq "UpdateFirmware executions" 0 "$(count_calls UpdateFirmware)"
     expect_true "no bytes reached the provider's write" test ! -e "$SIM/received.bin"
@@ -356,11 +357,12 @@ case_fault() {  # NAME STATUS READS KEY=VALUE...   (READS: ReadFirmware calls ex
   end_case
 }
 
-# Runs each given command line (a case with its arguments) side by side,
-# E2E_JOBS at a time, each with a provider folder of its own and pressed by
-# message, since the windows overlap; then reports them in order.
+# Runs each given command line (a case with its arguments), each with a
+# provider folder of its own and pressed by message; then reports them in
+# order. One at a time: a prefix is one machine, and the program lets one
+# update run per machine, so overlapping runs would refuse each other.
 run_side_by_side() {
-  local jobs=${E2E_JOBS:-4} i=0 entry
+  local jobs=1 i=0 entry
   local logs=()
   for entry in "$@"; do
     while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do sleep 0.5; done
