@@ -16,6 +16,8 @@ const char* StatusName(TbtStatus status) {
     case ERR_IMAGE_TOO_NEW: return "ERR_IMAGE_TOO_NEW";
     case ERR_DOWNGRADE_REFUSED: return "ERR_DOWNGRADE_REFUSED";
     case ERR_ON_BATTERY: return "ERR_ON_BATTERY";
+    case ERR_ALREADY_RUNNING: return "ERR_ALREADY_RUNNING";
+    case ERR_NOT_INTERACTIVE: return "ERR_NOT_INTERACTIVE";
     default: return nullptr;
   }
 }
@@ -27,6 +29,7 @@ StatusText StatusTextFor(TbtStatus status) {
     case ERR_PROVIDER_FAILED: return {L"IDS_FIND_NO_SW", false};
     case ERR_DOWNGRADE_REFUSED: return {L"IDS_DOWNGRADE", false};
     case ERR_ON_BATTERY: return {L"IDS_CAUTION", false};
+    case ERR_ALREADY_RUNNING: return {L"IDS_BUSY", false};
     default: return {L"IDS_ERROR", true};
   }
 }

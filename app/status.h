@@ -21,6 +21,11 @@ constexpr TbtStatus ERR_DOWNGRADE_REFUSED = 0x1043000C;
 // A silent run on battery: nothing was asked of the controller. Ours, like
 // the codes above, so no provider's return value can be mistaken for it.
 constexpr TbtStatus ERR_ON_BATTERY = 0x1043000D;
+// Another update holds this machine: nothing was asked of the device.
+constexpr TbtStatus ERR_ALREADY_RUNNING = 0x1043000E;
+// A run with a window in a window station nobody sees: it would wait for a
+// press that never comes, so it ends at once and touches nothing.
+constexpr TbtStatus ERR_NOT_INTERACTIVE = 0x1043000F;
 
 // The symbolic name of one of our own codes, or nullptr for a value that a
 // provider method returned (those are passed through unchanged).

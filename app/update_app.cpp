@@ -13,7 +13,9 @@
 #include "app/run_log_file.h"
 #include "app/system_dlls.h"
 #include "ui/layout.h"
+#include "ui/localized_text.h"
 #include "ui/update_dlg.h"
+#include "update/session_guard.h"
 #include "update/update_run.h"
 #include "update/utf8.h"
 
@@ -77,6 +79,8 @@ const wchar_t kUsage[] =
     L"  0x1043000B  the image needs a newer NVM layout than the controller has\r\n"
     L"  0x1043000C  the image is older than the installed firmware\r\n"
     L"  0x1043000D  silent run on battery: nothing was done\r\n"
+    L"  0x1043000E  another update is running on this computer: nothing was done\r\n"
+    L"  0x1043000F  a window no one can see (no /s): nothing was done\r\n"
     L"  0x000004C7  (1223) the window was closed before any attempt\r\n"
     L"  0x0000045A  (1114) the window could not be drawn (graphics did not start)\r\n"
     L"  0x00000714  (1812) the window could not be drawn (its art is unusable)\r\n"
@@ -137,10 +141,20 @@ BOOL CUpdateApp::InitInstance() {
   LayoutVersionText(szVersion, 64);
   RunLog("TbtFwUpdate %s started; options: %s", Utf8(szVersion).c_str(), Utf8(m_strArguments).c_str());
 
+  // A window or a message box in a window station nobody sees would wait for
+  // a press that never comes.
+  const bool bSeen = options.silent || SessionIsInteractive();
   if (options.help) {
-    if (!WriteToParentConsole(kUsage))
-      ::MessageBoxW(nullptr, kUsage, kUpdateDlgTitle, MB_OK | MB_ICONINFORMATION);
     m_dwExitCode = STATUS_OK;
+    if (!WriteToParentConsole(kUsage)) {
+      if (bSeen)
+        ::MessageBoxW(nullptr, kUsage, kUpdateDlgTitle, MB_OK | MB_ICONINFORMATION);
+      else
+        m_dwExitCode = ERR_NOT_INTERACTIVE;
+    }
+  } else if (!bSeen) {
+    RunLog("window station not interactive: no one could answer a window; nothing is done (use /s or /c)");
+    m_dwExitCode = ERR_NOT_INTERACTIVE;
   } else if (options.silent) {
     // What pressing Update runs, without a window; never a power-off: the
     // deployment software decides restarts.
@@ -148,7 +162,9 @@ BOOL CUpdateApp::InitInstance() {
     state.m_bDowngradable = m_bDowngradable;
     state.m_wLangId = m_wLangId;
     state.m_bCheckOnly = options.checkOnly ? 1 : 0;
-    m_dwExitCode = RunUpdateUnattended(state);
+    wchar_t szReason[256] = L"";
+    LoadLocalizedString(m_wLangId, L"IDS_SHUTDOWN_BLOCKED", szReason, 256);
+    m_dwExitCode = RunUpdateUnattended(state, szReason);
     wchar_t szText[256] = L"";
     UpdateResultText(m_dwExitCode, m_wLangId, szText, 256);
     const char* name = StatusName(m_dwExitCode);

@@ -7,6 +7,8 @@
 #include "controller/power_off.h"
 #include "framework/win_app.h"
 #include "ui/localized_text.h"
+#include "update/session_guard.h"
+#include "update/update_lock.h"
 #include "update/update_run.h"
 #include "update/update_worker.h"
 
@@ -24,10 +26,11 @@ void UpdateResultText(TbtStatus status, uint16_t langId, wchar_t* out, uint32_t 
   const StatusText text = StatusTextFor(status);
   if (!text.withCode) {
     LoadLocalizedString(langId, text.key, out, size);
-    return;
+    // An Update.ini older than the key: the code at least says what happened.
+    if (out[0] != L'\0' || status == STATUS_OK) return;
   }
   wchar_t szText[kResultChars] = L"";
-  LoadLocalizedString(langId, text.key, szText, kResultChars);
+  LoadLocalizedString(langId, L"IDS_ERROR", szText, kResultChars);
   // " (0X%08X)" is 13 characters; the text gives way so that it always fits.
   constexpr size_t kCodeChars = 13;
   if (size <= kCodeChars) return;
@@ -39,6 +42,8 @@ void UpdateResultText(TbtStatus status, uint16_t langId, wchar_t* out, uint32_t 
 BEGIN_MESSAGE_MAP(CUpdateDlg, CLayeredDialog)
 ON_WM_DESTROY()
 ON_MESSAGE(WM_DISPLAYCHANGE, &CUpdateDlg::OnDisplayChange)
+ON_MESSAGE(WM_QUERYENDSESSION, &CUpdateDlg::OnQueryEndSession)
+ON_MESSAGE(WM_ENDSESSION, &CUpdateDlg::OnEndSession)
 ON_WM_SETTINGCHANGE()
 ON_BN_CLICKED(IDC_UPDATE, &CUpdateDlg::OnUpdateClicked)
 ON_BN_CLICKED(IDC_SHUTDOWN, &CUpdateDlg::OnShutdownClicked)
@@ -140,7 +145,22 @@ void CUpdateDlg::OnUpdateClicked() {
   m_picCautionIcon.ShowWindow(SW_HIDE);
   m_lblCaution.ShowWindow(SW_HIDE);
 
+  // Before anything reaches the device: another update on this machine
+  // leaves this window with nothing to do but exit.
+  if (UpdateLockAcquire(m_hLock) == UpdateLockResult::kBusy) {
+    m_state.m_dwStatus = ERR_ALREADY_RUNNING;
+    UpdateResultText(m_state.m_dwStatus, m_state.m_wLangId, m_szResult, kResultChars);
+    m_lblMessage.SetWindowTextW(m_szResult);
+    m_btnUpdate.ShowWindow(SW_HIDE);
+    m_picIllustration.ShowWindow(SW_HIDE);
+    m_btnExit.ShowWindow(SW_SHOW);
+    m_btnClose.EnableWindow(TRUE);
+    m_phase = UpdatePhase::kFailed;
+    return;
+  }
+
   const UpdatePrecheck precheck = CheckUpdatePreconditions();
+  if (precheck != UpdatePrecheck::kReady) EndAttempt();
   if (precheck == UpdatePrecheck::kDeviceMissing) {
     LoadLocalizedString(m_state.m_wLangId, L"IDS_FIND_NO_QMX", m_szResult, kResultChars);
     m_lblMessage.SetWindowTextW(m_szResult);
@@ -169,6 +189,7 @@ void CUpdateDlg::OnUpdateClicked() {
 
   // Without a worker there is no result but our own: the thread's memory.
   if (!RunWorker()) m_state.m_dwStatus = ERR_OUT_OF_MEMORY;
+  EndAttempt();
   UpdateResultText(m_state.m_dwStatus, m_state.m_wLangId, m_szResult, kResultChars);
   m_lblMessage.SetWindowTextW(m_szResult);
 
@@ -184,10 +205,20 @@ void CUpdateDlg::OnUpdateClicked() {
   m_phase = UpdatePhase::kSucceeded;
 }
 
+void CUpdateDlg::EndAttempt() {
+  AcpiClose();
+  UpdateLockRelease(m_hLock);
+}
+
 bool CUpdateDlg::RunWorker() {
   m_phase = UpdatePhase::kRunning;
-  HANDLE hThread = ::CreateThread(nullptr, 0, UpdateWorker, &m_state, 0, nullptr);
+  // Started suspended: the guard is in place before the worker's first step.
+  HANDLE hThread = ::CreateThread(nullptr, 0, UpdateWorker, &m_state, CREATE_SUSPENDED, nullptr);
   if (!hThread) return false;
+  wchar_t szReason[kResultChars] = L"";
+  LoadLocalizedString(m_state.m_wLangId, L"IDS_SHUTDOWN_BLOCKED", szReason, kResultChars);
+  SessionGuardBegin(m_hWnd, hThread, szReason);
+  ::ResumeThread(hThread);
 
   m_picSpinner.ShowWindow(SW_SHOW);
   bool bQuit = false;
@@ -210,6 +241,7 @@ bool CUpdateDlg::RunWorker() {
       }
     }
   }
+  SessionGuardEnd();
   ::CloseHandle(hThread);
   m_picSpinner.ShowWindow(SW_HIDE);
   if (bQuit) ::PostQuitMessage(static_cast<int>(nQuitCode));
@@ -226,8 +258,20 @@ void CUpdateDlg::OnLaterClicked() {
   PostMessageW(WM_CLOSE);
 }
 
+// A log-off or shutdown waits for the write; at any other time the window
+// does not stand in its way.
+LRESULT CUpdateDlg::OnQueryEndSession(WPARAM, LPARAM) {
+  return SessionGuardOnQueryEndSession();
+}
+
+LRESULT CUpdateDlg::OnEndSession(WPARAM wParam, LPARAM) {
+  SessionGuardOnEndSession(static_cast<BOOL>(wParam));
+  return 0;
+}
+
 void CUpdateDlg::OnDestroy() {
   AcpiClose();
+  UpdateLockRelease(m_hLock);
   m_btnExit.ReleaseResources();
   m_btnClose.ReleaseResources();
   m_picBullet.ReleaseResources();

@@ -78,6 +78,8 @@ class CUpdateDlg : public CLayeredDialog {
 
   void OnDestroy();
   LRESULT OnDisplayChange(WPARAM wParam, LPARAM lParam);
+  LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam);
+  LRESULT OnEndSession(WPARAM wParam, LPARAM lParam);
   void OnSettingChange(UINT uFlags, LPCWSTR lpszSection);
   void OnUpdateClicked();
   void OnShutdownClicked();
@@ -86,12 +88,16 @@ class CUpdateDlg : public CLayeredDialog {
   // Runs the worker to its end, animating the spinner and dispatching at most
   // one message per 100 ms tick. False when the thread could not be started.
   bool RunWorker();
+  // After a press: closes the device channel, then lets other runs at the
+  // machine; the window holds nothing while it waits for a person.
+  void EndAttempt();
   // After a re-layout: puts back what the current phase shows.
   void RestorePhaseState();
 
   UpdatePhase m_phase = UpdatePhase::kPrompt;
   bool m_bUndrawable = false;     // the layout left the window without pixels
   wchar_t m_szResult[256] = L"";  // the result line on screen, once there is one
+  HANDLE m_hLock = nullptr;       // the machine's update lock, held for one attempt
 
   DECLARE_MESSAGE_MAP()
 };

@@ -3,6 +3,8 @@
 #include "app/run_log.h"
 #include "controller/acpi_channel.h"
 #include "controller/power_source.h"
+#include "update/session_guard.h"
+#include "update/update_lock.h"
 #include "update/update_worker.h"
 
 UpdatePrecheck CheckUpdatePreconditions() {
@@ -17,7 +19,12 @@ UpdatePrecheck CheckUpdatePreconditions() {
   return bOnBattery ? UpdatePrecheck::kOnBattery : UpdatePrecheck::kReady;
 }
 
-TbtStatus RunUpdateUnattended(UpdateState& state) {
+TbtStatus RunUpdateUnattended(UpdateState& state, const wchar_t* pszShutdownReason) {
+  HANDLE hLock = nullptr;
+  if (UpdateLockAcquire(hLock) == UpdateLockResult::kBusy) {
+    state.m_dwStatus = ERR_ALREADY_RUNNING;
+    return ERR_ALREADY_RUNNING;
+  }
   TbtStatus status = STATUS_OK;
   switch (CheckUpdatePreconditions()) {
     case UpdatePrecheck::kDeviceMissing: status = ERR_ACPI_DEVICE_MISSING; break;
@@ -28,18 +35,26 @@ TbtStatus RunUpdateUnattended(UpdateState& state) {
       }
       [[fallthrough]];
     case UpdatePrecheck::kReady: {
-      HANDLE hThread = ::CreateThread(nullptr, 0, UpdateWorker, &state, 0, nullptr);
+      // Started suspended: the guard is in place before the worker's first step.
+      HANDLE hThread = ::CreateThread(nullptr, 0, UpdateWorker, &state, CREATE_SUSPENDED, nullptr);
       if (!hThread) {
         status = ERR_OUT_OF_MEMORY;  // as the window reports a worker that cannot start
         break;
       }
-      ::WaitForSingleObject(hThread, INFINITE);
+      HWND hGuard = SessionGuardCreateWindow();
+      if (!hGuard) RunLog("session guard window: cannot be created (error %lu)", GetLastError());
+      SessionGuardBegin(hGuard, hThread, pszShutdownReason);
+      ::ResumeThread(hThread);
+      SessionGuardWaitDispatching(hThread);
+      SessionGuardEnd();
+      if (hGuard) ::DestroyWindow(hGuard);
       ::CloseHandle(hThread);
       status = state.m_dwStatus;
       break;
     }
   }
   AcpiClose();
+  UpdateLockRelease(hLock);
   state.m_dwStatus = status;
   return status;
 }

@@ -18,8 +18,11 @@ enum class UpdatePrecheck {
 // Without the device there is no power query.
 UpdatePrecheck CheckUpdatePreconditions();
 
-// A run without a window: the checks, then the worker on its own thread with
+// A run without a window: the machine's update lock (or ERR_ALREADY_RUNNING,
+// with nothing touched), the checks, then the worker on its own thread with
 // `state`, whose m_dwStatus is the outcome. A check-only run goes ahead on
 // battery, since it writes nothing; any other silent run ends there with
-// ERR_ON_BATTERY. Closes the ACPI channel at the end. Returns the final status.
-TbtStatus RunUpdateUnattended(UpdateState& state);
+// ERR_ON_BATTERY. While the worker runs, a hidden window refuses a log-off or
+// shutdown with `pszShutdownReason`. Closes the ACPI channel, then releases
+// the lock. Returns the final status.
+TbtStatus RunUpdateUnattended(UpdateState& state, const wchar_t* pszShutdownReason = nullptr);

@@ -120,13 +120,14 @@ TEST(ParseOptions, DeploymentOptions) {
 }
 
 TEST(Status, OwnCodesHaveNamesAndProviderCodesDoNot) {
-  for (TbtStatus code = 0x10430001; code <= ERR_ON_BATTERY; ++code) {
+  for (TbtStatus code = 0x10430001; code <= ERR_NOT_INTERACTIVE; ++code) {
     ASSERT_NE(StatusName(code), nullptr) << std::hex << code;
     EXPECT_EQ(std::string(StatusName(code)).rfind("ERR_", 0), 0u);
   }
   EXPECT_STREQ(StatusName(STATUS_OK), "STATUS_OK");
   EXPECT_EQ(StatusName(5), nullptr);
-  EXPECT_EQ(StatusName(0x1043000E), nullptr);
+  EXPECT_STREQ(StatusName(0x1043000E), "ERR_ALREADY_RUNNING");
+  EXPECT_EQ(StatusName(0x10430010), nullptr);
 }
 
 TEST(Status, ResultTextKeys) {
@@ -140,6 +141,8 @@ TEST(Status, ResultTextKeys) {
       {ERR_PROVIDER_FAILED, L"IDS_FIND_NO_SW", false},
       {ERR_DOWNGRADE_REFUSED, L"IDS_DOWNGRADE", false},
       {ERR_ON_BATTERY, L"IDS_CAUTION", false},
+      {ERR_ALREADY_RUNNING, L"IDS_BUSY", false},
+      {ERR_NOT_INTERACTIVE, L"IDS_ERROR", true},
       {ERR_IMAGE_MISMATCH, L"IDS_ERROR", true},
       {ERR_CONTROLLER_NOT_FOUND, L"IDS_ERROR", true},
       {5, L"IDS_ERROR", true},

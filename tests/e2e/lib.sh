@@ -128,7 +128,8 @@ run_silent_prepared() {
 }
 
 # Copies the program with its data folder (and the image, unless "-") to
-# C:\e2e\CASE and clears the stand-ins' records.
+# C:\e2e\CASE and clears the stand-ins' records, unless KEEP_RECORDS is set
+# (a run started beside another one that is still recording).
 prepare_run() {
   local name="$1" image="$2"
   RUN_DIR="$WINEPREFIX/drive_c/e2e/$name"
@@ -138,7 +139,19 @@ prepare_run() {
   cp -f "$E2E_PRODUCT/TbtFwUpdate.exe" "$RUN_DIR/"
   cp -f "$E2E_PRODUCT/data/Update.ini" "$RUN_DIR/data/"
   [ "$image" = - ] || cp -f "$image" "$RUN_DIR/data/"
-  reset_records
+  [ -n "${KEEP_RECORDS:-}" ] || reset_records
+}
+
+# launch_silent CASE IMAGE [ARGS...]: as run_silent, but in the background
+# (SILENT: the launcher's pid, SILENT_DIR: the run's folder); keeps the
+# records when KEEP_RECORDS is set.
+launch_silent() {
+  prepare_run "$1" "$2"
+  shift 2
+  SILENT_DIR=$RUN_DIR
+  TBTSIM_DIR="${SIM_WIN:-}" timeout 120 wine "$E2E_TOOLS/inspector.exe" launch "$RUN_WIN\\timeline.txt" \
+    "$RUN_WIN\\TbtFwUpdate.exe" "$@" </dev/null >"$RUN_DIR/launcher.out" 2>&1 &
+  SILENT=$!
 }
 
 # Presses a control as a person would: moves the X pointer onto it and clicks.
@@ -174,7 +187,7 @@ end_product() {
   fi
 }
 
-exit_code() { sed -n 's/^exit=\(0x[0-9A-F]*\).*/\1/p' "$RUN_DIR/timeline.txt" 2>/dev/null; }
+exit_code() { sed -n 's/^exit=\(0x[0-9A-F]*\).*/\1/p' "${1:-$RUN_DIR}/timeline.txt" 2>/dev/null; }
 
 # The window's controls now: "ID vis=V en=E text=T" per line.
 read_state() { inspector state >"$RUN_DIR/state.txt" 2>&1; }

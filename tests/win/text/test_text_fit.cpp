@@ -39,7 +39,7 @@ const Box kBoxes[] = {
     {L"IDS_DOWNGRADE", L"", 1400, 180, false},   {L"IDS_ERROR", L" (0X10430006)", 1400, 180, false},
     {L"IDS_CAUTION", L"", 1000, 100, false},     {L"IDS_UPDATE", L"", 368, 76, true},
     {L"IDS_EXIT", L"", 368, 76, true},           {L"IDS_SHUTDOWN", L"", 508, 76, true},
-    {L"IDS_SHUTDOWN_LATER", L"", 508, 76, true},
+    {L"IDS_SHUTDOWN_LATER", L"", 508, 76, true}, {L"IDS_BUSY", L"", 1400, 180, false},
 };
 
 std::wstring Text(uint16_t langId, const wchar_t* key) {

@@ -52,11 +52,15 @@ bool WaitFor(Pred predicate, DWORD ms) {
 
 class ProductRun {
  public:
-  // `hOutput`: the standard output handed down (null: none).
-  explicit ProductRun(const std::wstring& args, HANDLE hOutput = nullptr) {
+  // `hOutput`: the standard output handed down (null: none); `pszDesktop`:
+  // "station\\desktop" to start in (null: this program's).
+  explicit ProductRun(const std::wstring& args, HANDLE hOutput = nullptr,
+                      const wchar_t* pszDesktop = nullptr) {
     std::wstring command = L"\"" + g_productExe + L"\" " + args;
+    std::wstring desktop = pszDesktop ? pszDesktop : L"";
     STARTUPINFOW si{};
     si.cb = sizeof(si);
+    if (pszDesktop) si.lpDesktop = &desktop[0];
     if (hOutput) {
       si.dwFlags = STARTF_USESTDHANDLES;
       si.hStdOutput = si.hStdError = hOutput;
@@ -189,6 +193,38 @@ TEST(ProductTest, SilentRunsAndHelpWriteToTheirStarterAndKeepNoWindow) {
   }
   ::DeleteFileW(out.c_str());
   ::DeleteFileW(log.c_str());
+}
+
+// Started without /s in a window station nobody sees (as a service or a
+// scheduled task would start it): no window that waits for ever, no device.
+TEST(ProductTest, AWindowNobodyCanSeeEndsAtOnce) {
+  HWINSTA hOwn = ::GetProcessWindowStation();
+  HWINSTA hHidden = ::CreateWindowStationW(L"TbtTestHidden", 0, WINSTA_ALL_ACCESS, nullptr);
+  ASSERT_NE(hHidden, nullptr);
+  USEROBJECTFLAGS flags{};
+  ASSERT_TRUE(::GetUserObjectInformationW(hHidden, UOI_FLAGS, &flags, sizeof(flags), nullptr));
+  ASSERT_EQ(flags.dwFlags & WSF_VISIBLE, 0u) << "a new window station is not the interactive one";
+  ASSERT_TRUE(::SetProcessWindowStation(hHidden));
+  HDESK hDesk = ::CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  ::SetProcessWindowStation(hOwn);
+  ASSERT_NE(hDesk, nullptr);
+
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring log = std::wstring(temp) + L"tbt-hidden.log";
+  ::DeleteFileW(log.c_str());
+  {
+    ProductRun run(L"/l=\"" + log + L"\"", nullptr, L"TbtTestHidden\\Default");
+    ASSERT_TRUE(run.m_started);
+    EXPECT_EQ(run.ExitCode(), ERR_NOT_INTERACTIVE);
+  }
+  const std::string logText = ReadAll(log);
+  EXPECT_NE(logText.find("window station not interactive"), std::string::npos) << logText;
+  EXPECT_NE(logText.find("result: 0x1043000F ERR_NOT_INTERACTIVE"), std::string::npos) << logText;
+  EXPECT_EQ(logText.find("ACPI"), std::string::npos) << "the device was never opened";
+  ::DeleteFileW(log.c_str());
+  ::CloseDesktop(hDesk);
+  ::CloseWindowStation(hHidden);
 }
 
 // The product's own battery query, on a host that reports mains power (Wine
