@@ -77,7 +77,13 @@ void CUpdateDlg::LayoutControls() {
   RECT rcLarge{0, 0, kLargeBackgroundWidth, kLargeBackgroundHeight};
   ::AdjustWindowRect(&rcLarge, GetStyle(), FALSE);
   const int nClass = LayoutScreenClass(rcWork, rcLarge.right - rcLarge.left, rcLarge.bottom - rcLarge.top);
-  if (nClass == m_state.m_nScreenClass) return;
+  // The same class keeps everything the flow has shown, but the work area may
+  // have moved or shrunk (a taskbar grown within the class): keep the window
+  // clear of it.
+  if (nClass == m_state.m_nScreenClass) {
+    FitToWorkArea();
+    return;
+  }
   m_state.m_nScreenClass = nClass;
   const double dScale = LayoutScaleFactor(nClass);
   HINSTANCE hRes = AfxGetResourceHandle();
