@@ -123,8 +123,11 @@ void CUpdateDlg::LayoutControls() {
   if (LayoutVersionText(szText, kTextChars)) m_lblVersion.SetWindowTextW(szText);
   AddChild(&m_lblVersion);
 
-  // 2. Close cross: keeps its construction-time caption style (it has no caption).
+  // 2. Close cross: keeps its construction-time caption style. Its text is
+  // never drawn (a picture button) but is the name a screen reader gives it.
   place(m_btnClose, 1448, 38, 76, 76);
+  m_btnClose.ModifyStyle(0, BS_BITMAP);
+  m_btnClose.SetWindowTextW(text(L"IDS_EXIT"));
   m_btnClose.SetImages(130, 133, 132, 131, kArt, hRes, dScale);
   AddChild(&m_btnClose);
 
