@@ -12,7 +12,8 @@ SUDO=""
 want cmake g++ googletest clang libclang-rt-14-dev \
      g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools \
      wine wine64 xvfb xdotool imagemagick xcompmgr x11-xserver-utils \
-     fonts-liberation fonts-wqy-zenhei fonts-wine
+     fonts-liberation fonts-wqy-zenhei fonts-wine \
+     osslsigncode openssl zip unzip python3
 # The product is 32-bit: its tests and demo run on the i386 Wine loader.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds both sides and runs every suite: the core on the host (ASan + UBSan),
-# the Windows suites under Wine and Xvfb, the fuzzer for a bounded time, and
-# the end-to-end runs of the real program. Installs what is missing first.
+# the Windows suites under Wine and Xvfb, the fuzzer for a bounded time, the
+# release package (signed with a throwaway certificate) and the end-to-end
+# runs of the real program. Installs what is missing first.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -57,6 +58,9 @@ if cmake --preset fuzz >/dev/null && cmake --build --preset fuzz; then
 else
   echo "fuzz build failed"; failed=$((failed + 1))
 fi
+
+stage "package: the release zip, signed with a throwaway certificate"
+if bash tests/package/check_package.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
 if [ -x scripts/e2e.sh ]; then
   stage "end-to-end: the real program under Wine"

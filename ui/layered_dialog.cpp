@@ -57,8 +57,11 @@ void CLayeredDialog::Redraw(CSkinCtrl*) {
 void CLayeredDialog::SetBackground(UINT nId, LPCWSTR pszType, HINSTANCE hInst, double dScale) {
   delete m_pBackground;
   m_pBackground = LoadResourceImage(nId, pszType, hInst, dScale);
-  if (!m_pBackground) return;
+  FitToWorkArea();
+}
 
+void CLayeredDialog::FitToWorkArea() {
+  if (!m_pBackground) return;
   const int nWidth = static_cast<int>(m_pBackground->GetWidth());
   const int nHeight = static_cast<int>(m_pBackground->GetHeight());
   RECT rcOuter{0, 0, nWidth, nHeight};

@@ -38,6 +38,9 @@ class CLayeredDialog : public CDialog, public ISkinHost {
   // Replaces the background, fits the window to it, centres it in the work
   // area and composes. With no art loaded the window is left alone.
   void SetBackground(UINT nId, LPCWSTR pszType, HINSTANCE hInst, double dScale);
+  // Sizes the window to its background, centres it in the current work area
+  // and composes. Without art the window is left alone.
+  void FitToWorkArea();
   // Registers a control for composition and makes this dialog its host. A
   // control already registered keeps its place: each is drawn once, in the
   // order of its first registration.

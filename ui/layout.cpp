@@ -77,7 +77,13 @@ void CUpdateDlg::LayoutControls() {
   RECT rcLarge{0, 0, kLargeBackgroundWidth, kLargeBackgroundHeight};
   ::AdjustWindowRect(&rcLarge, GetStyle(), FALSE);
   const int nClass = LayoutScreenClass(rcWork, rcLarge.right - rcLarge.left, rcLarge.bottom - rcLarge.top);
-  if (nClass == m_state.m_nScreenClass) return;
+  // The same class keeps everything the flow has shown, but the work area may
+  // have moved or shrunk (a taskbar grown within the class): keep the window
+  // clear of it.
+  if (nClass == m_state.m_nScreenClass) {
+    FitToWorkArea();
+    return;
+  }
   m_state.m_nScreenClass = nClass;
   const double dScale = LayoutScaleFactor(nClass);
   HINSTANCE hRes = AfxGetResourceHandle();
@@ -117,8 +123,11 @@ void CUpdateDlg::LayoutControls() {
   if (LayoutVersionText(szText, kTextChars)) m_lblVersion.SetWindowTextW(szText);
   AddChild(&m_lblVersion);
 
-  // 2. Close cross: keeps its construction-time caption style (it has no caption).
+  // 2. Close cross: keeps its construction-time caption style. Its text is
+  // never drawn (a picture button) but is the name a screen reader gives it.
   place(m_btnClose, 1448, 38, 76, 76);
+  m_btnClose.ModifyStyle(0, BS_BITMAP);
+  m_btnClose.SetWindowTextW(text(L"IDS_EXIT"));
   m_btnClose.SetImages(130, 133, 132, 131, kArt, hRes, dScale);
   AddChild(&m_btnClose);
 

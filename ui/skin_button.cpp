@@ -109,6 +109,8 @@ void CSkinButton::Draw(Gdiplus::Graphics* pGraphics) {
     }
   }
 
+  // A picture button (BS_BITMAP or BS_ICON) is all art; its text only names it.
+  if (GetStyle() & (BS_BITMAP | BS_ICON)) return;
   const std::wstring caption = GetCaption();
   if (caption.empty() || !m_pFont) return;
   Gdiplus::RectF layout = rect;

@@ -170,6 +170,7 @@ void CUpdateDlg::OnUpdateClicked() {
     m_btnClose.EnableWindow(TRUE);
     m_state.m_dwStatus = ERR_ACPI_DEVICE_MISSING;
     m_phase = UpdatePhase::kDeviceMissing;
+    FocusOffered(m_btnExit);
     return;
   }
 
@@ -178,6 +179,7 @@ void CUpdateDlg::OnUpdateClicked() {
     m_lblCaution.ShowWindow(SW_SHOW);
     m_btnUpdate.EnableWindow(TRUE);
     m_btnClose.EnableWindow(TRUE);
+    FocusOffered(m_btnUpdate);
     return;
   }
 
@@ -197,12 +199,20 @@ void CUpdateDlg::OnUpdateClicked() {
   m_btnClose.EnableWindow(TRUE);
   if (m_state.m_dwStatus != STATUS_OK) {
     m_phase = UpdatePhase::kFailed;
+    FocusOffered(m_btnExit);
     return;
   }
   m_btnExit.ShowWindow(SW_HIDE);
   m_btnShutdown.ShowWindow(SW_SHOW);
   m_btnLater.ShowWindow(SW_SHOW);
   m_phase = UpdatePhase::kSucceeded;
+  FocusOffered(m_btnShutdown);
+}
+
+// Disabling Update took the focus away, and the Update button is hidden after
+// a run: without this the keyboard would act on nothing visible.
+void CUpdateDlg::FocusOffered(CSkinButton& button) {
+  SendMessageW(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button.m_hWnd), TRUE);
 }
 
 void CUpdateDlg::EndAttempt() {

@@ -93,6 +93,8 @@ class CUpdateDlg : public CLayeredDialog {
   void EndAttempt();
   // After a re-layout: puts back what the current phase shows.
   void RestorePhaseState();
+  // Gives the keyboard focus to the button the flow now offers.
+  void FocusOffered(CSkinButton& button);
 
   UpdatePhase m_phase = UpdatePhase::kPrompt;
   bool m_bUndrawable = false;     // the layout left the window without pixels

@@ -48,7 +48,7 @@ run_update() {
 expect_failure_window() {  # TEXT EXIT_CODE
   expect_control 1004 1 - "$1"
   expect_control 1 1 1
-  expect_control 2 1 1
+  expect_control 2 1 1 "$(ini_text $LANG_ID IDS_EXIT)"  # the close cross's name
   expect_control 1003 0 -
   expect_control 1006 0 -
   expect_control 1007 0 -
@@ -191,6 +191,8 @@ case_success() {
     expect_control 1008 1 1 "$(ini_text 409 IDS_SHUTDOWN_LATER)"
     expect_control 1 0 -
     expect_control 1006 0 -
+    expect_true "every visible button has a name" \
+      test -z "$(grep -E $'^(1|2|1003|1007|1008) vis=1 en=[01] text=\r?$' "$RUN_DIR/state.txt")"
     expect_true "the provider received exactly the image file's bytes" cmp -s "$NEWER" "$SIM/received.bin"
     expect_eq "UpdateFirmware calls" 1 "$(count_calls UpdateFirmware)"
     expect_eq "failed provider calls" 0 "$(grep -c 'ExecMethod .*result=0x8' "$SIM/provider.log")"

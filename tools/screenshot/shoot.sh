@@ -8,7 +8,9 @@
 #
 # BUILD_DIR is a win32 build with screenshot_driver built. Files are named
 # OUT_DIR/<class>-<lang>-<look>.png, class "large" (2560x1440) or "small"
-# (1920x1080). Prints the files written; fails when a look is missing.
+# (1920x1080): large where the full-size window (1,560 x 1,240) fits the
+# screen. Prints the files written; fails when a look is missing or a picture
+# is not of its class's size (the window plus a 24-pixel margin).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
@@ -27,7 +29,11 @@ looks=(prompt battery busy success failure)
 for screen in "${screens[@]}"; do
   w=${screen%x*}
   h=${screen#*x}
-  if [ "$w" -gt 1920 ] || [ "$h" -gt 1080 ]; then class=large; else class=small; fi
+  if [ "$w" -ge 1560 ] && [ "$h" -ge 1240 ]; then
+    class=large size=1608x1288
+  else
+    class=small size=828x668
+  fi
   backdrop="$(mktemp --suffix=.png)"
   convert -size "${screen}" pattern:checkerboard -fill '#3a6ea5' -colorize 45 "$backdrop"
   for lang in en_US ja_JP zh_TW ko_KR; do
@@ -39,6 +45,8 @@ for screen in "${screens[@]}"; do
     for look in "${looks[@]}"; do
       f="$out/$class-$lang-$look.png"
       [ -f "$f" ] || { echo "shoot.sh: missing $f" >&2; exit 1; }
+      got=$(identify -format '%wx%h' "$f")
+      [ "$got" = "$size" ] || { echo "shoot.sh: $f is $got, not the $class window's $size" >&2; exit 1; }
       echo "$f"
     done
     rm -rf "$sig"

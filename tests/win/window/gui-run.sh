@@ -40,6 +40,13 @@ tbt_prefix_ready || tbt_make_prefix || exit 1
 
 exec 8>"$WINEPREFIX.session.lock"
 flock 8
+# The set-up below runs outside this session's X server: with the caller's
+# display (an outer Xvfb in CI) Wine would make its desktop there, at that
+# display's size, and a server still up when the session starts would hand
+# the program that desktop and its work area.
+unset DISPLAY
+wineserver -k 2>/dev/null
+wineserver -w 2>/dev/null
 
 # Once per prefix:
 # - the display-change tests run in a virtual desktop of their own (only there
@@ -89,6 +96,9 @@ elif [ -f "$WINEPREFIX/.tbt-hangul-faces" ]; then
   rm -f "$WINEPREFIX/.tbt-hangul-faces"
 fi
 
+# Whatever the set-up started is gone before the session's display exists.
+wineserver -k 2>/dev/null
+wineserver -w 2>/dev/null
 export TBT_GUI_LANG="$lang" TBT_GUI_COMPOSITOR="$compositor" TBT_GUI_WITH="$with"
 xvfb-run -a -s "-screen 0 ${screen}x24" bash -c '
   [ "$TBT_GUI_COMPOSITOR" = 1 ] && { xcompmgr >/dev/null 2>&1 & }

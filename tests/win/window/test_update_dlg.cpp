@@ -60,23 +60,25 @@ struct OutcomeCase {
   const WindowStateRow* row;
   std::wstring message;
   DWORD exitCode;
+  int focus;  // the button the keyboard is on afterwards
 };
 
 std::vector<OutcomeCase> OutcomeCases() {
   return {
       {"device missing", false, false, 0, &kStateDeviceMissing, Text(L"IDS_FIND_NO_QMX"),
-       ERR_ACPI_DEVICE_MISSING},
-      {"on battery", true, true, 0, &kStateBattery, Text(L"IDS_PROMPT"), ERROR_CANCELLED},
-      {"success", true, false, 0, &kStateSuccess, Text(L"IDS_SUCCESS"), 0},
+       ERR_ACPI_DEVICE_MISSING, IDOK},
+      {"on battery", true, true, 0, &kStateBattery, Text(L"IDS_PROMPT"), ERROR_CANCELLED, IDC_UPDATE},
+      {"success", true, false, 0, &kStateSuccess, Text(L"IDS_SUCCESS"), 0, IDC_SHUTDOWN},
       {"provider failed", true, false, ERR_PROVIDER_FAILED, &kStateFailure, Text(L"IDS_FIND_NO_SW"),
-       ERR_PROVIDER_FAILED},
+       ERR_PROVIDER_FAILED, IDOK},
       {"downgrade refused", true, false, ERR_DOWNGRADE_REFUSED, &kStateFailure, Text(L"IDS_DOWNGRADE"),
-       ERR_DOWNGRADE_REFUSED},
+       ERR_DOWNGRADE_REFUSED, IDOK},
       {"image mismatch", true, false, ERR_IMAGE_MISMATCH, &kStateFailure,
-       Text(L"IDS_ERROR") + L" (0X10430006)", ERR_IMAGE_MISMATCH},
+       Text(L"IDS_ERROR") + L" (0X10430006)", ERR_IMAGE_MISMATCH, IDOK},
       {"controller not found", true, false, ERR_CONTROLLER_NOT_FOUND, &kStateFailure,
-       Text(L"IDS_ERROR") + L" (0X10430002)", ERR_CONTROLLER_NOT_FOUND},
-      {"provider's own value", true, false, 5, &kStateFailure, Text(L"IDS_ERROR") + L" (0X00000005)", 5},
+       Text(L"IDS_ERROR") + L" (0X10430002)", ERR_CONTROLLER_NOT_FOUND, IDOK},
+      {"provider's own value", true, false, 5, &kStateFailure, Text(L"IDS_ERROR") + L" (0X00000005)", 5,
+       IDOK},
   };
 }
 
@@ -92,6 +94,10 @@ TEST_F(UpdateDlgTest, EachOutcomeLeavesItsWindowStateAndMessage) {
     Click(dlg.m_hWnd, IDC_UPDATE);
     EXPECT_TRUE(MatchesState(dlg.m_hWnd, *c.row, c.message));
     EXPECT_EQ(dlg.GetExitCode(), c.exitCode);
+    HWND hFocus = ::GetDlgItem(dlg.m_hWnd, c.focus);
+    EXPECT_EQ(::GetFocus(), hFocus) << "the offered button has the keyboard";
+    auto* pFocused = static_cast<CSkinButton*>(CWnd::FromHandlePermanent(hFocus));
+    EXPECT_TRUE(pFocused && (pFocused->m_nState & SKIN_STATE_FOCUS)) << "and its focus look";
     const bool workerExpected = c.acpi && !c.battery;
     EXPECT_EQ(Fake().workerRuns, workerExpected ? 1 : 0);
     EXPECT_EQ(Fake().powerQueries, c.acpi ? 1 : 0) << "no power query without the device";
