@@ -22,14 +22,15 @@ if [ $interactive = 1 ] && [ -z "${DISPLAY:-}" ]; then
 fi
 
 # The preset folders unless told otherwise (engineers keep their own builds).
-host_build=${DEMO_HOST_BUILD:-build/host}
-win32_build=${DEMO_WIN32_BUILD:-build/win32}
-
 bash scripts/install-deps.sh
+. scripts/wine-env.sh  # TBT_WIN_PRESET: win32, or win64 where 32-bit programs cannot run
+host_build=${DEMO_HOST_BUILD:-build/host}
+win32_build=${DEMO_WIN32_BUILD:-build/$TBT_WIN_PRESET}
+
 echo "demo: building (first run: a few minutes)"
 cmake --preset host -B "$host_build" >/dev/null
 cmake --build "$host_build" -j2 --target nvmcheck
-cmake --preset win32 -B "$win32_build" >/dev/null
+cmake --preset "$TBT_WIN_PRESET" -B "$win32_build" >/dev/null
 cmake --build "$win32_build" -j2 --target TbtFwUpdate tbtsim_provider tbtsim_probe inspector
 if [ ! -f build/e2e-win64/build.ninja ]; then
   cmake -G Ninja -B build/e2e-win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" \

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # End-to-end tests of the real program: builds the product (preset win32, in
-# $E2E_PRODUCT_BUILD, default build/win32) and the simulated hardware, prepares
+# $E2E_PRODUCT_BUILD, default build/win32; win64 where 32-bit programs cannot
+# run, see scripts/wine-env.sh) and the simulated hardware, prepares
 # three Wine prefixes (all stand-ins; without the ACPI device; without the
 # provider), then runs tests/e2e/run_e2e.sh under Xvfb with a compositor.
 # Records of every run go to build/e2e-out. Last line: "N passed, M failed".
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 root=$PWD
-product_build=${E2E_PRODUCT_BUILD:-build/win32}
+. scripts/wine-env.sh  # TBT_WIN_PRESET: the build whose programs this machine can run
+product_build=${E2E_PRODUCT_BUILD:-build/$TBT_WIN_PRESET}
 win64=build/e2e-win64
 export E2E_OUT="$root/build/e2e-out"
 
@@ -18,7 +20,7 @@ give_up() {
 }
 
 if [ ! -f "$product_build/build.ninja" ]; then
-  cmake --preset win32 -B "$product_build" >/dev/null || give_up "cannot configure $product_build"
+  cmake --preset "$TBT_WIN_PRESET" -B "$product_build" >/dev/null || give_up "cannot configure $product_build"
 fi
 cmake --build "$product_build" -j2 --target TbtFwUpdate tbtsim_provider tbtsim_probe inspector nvmcheck ||
   give_up "cannot build the product and its test helpers in $product_build"

@@ -6,6 +6,34 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export WINEARCH=win64
 
+# Wine starts every program through its 32-bit loader first. A kernel that
+# cannot run 32-bit processes (some virtual machines) refuses that loader, and
+# then nothing runs: there, Wine is reached through its 64-bit loader alone and
+# the Windows suites run from the x86_64 build of the same sources
+# (TBT_WIN_PRESET); the shipped i686 program is still built and checked as a
+# file. TBT_WIN_PRESET=win32 or win64 set by the caller is kept.
+if [ -z "${TBT_WIN_PRESET:-}" ]; then
+  if /usr/lib/wine/wine --version >/dev/null 2>&1 || [ ! -x /usr/lib/wine/wine64 ]; then
+    TBT_WIN_PRESET=win32
+  else
+    TBT_WIN_PRESET=win64
+  fi
+fi
+export TBT_WIN_PRESET
+if [ "$TBT_WIN_PRESET" = win64 ]; then
+  tbt_shim="$TBT_ROOT/build/wine64-loader"
+  # "wine" and what Wine's own launchers (wineboot, …) call.
+  for tbt_name in wine wine-stable; do
+    [ -x "$tbt_shim/$tbt_name" ] && continue
+    mkdir -p "$tbt_shim"
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$tbt_shim/$tbt_name.$$"
+    chmod +x "$tbt_shim/$tbt_name.$$"
+    mv -f "$tbt_shim/$tbt_name.$$" "$tbt_shim/$tbt_name"
+  done
+  case ":$PATH:" in *":$tbt_shim:"*) ;; *) export PATH="$tbt_shim:$PATH" ;; esac
+  export WINELOADER=/usr/lib/wine/wine64
+fi
+
 tbt_prefix_ready() { [ -f "$WINEPREFIX/.tbt-ready" ]; }
 
 # One step of setting up a prefix, its output kept in $WINEPREFIX.log. A

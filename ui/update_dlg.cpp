@@ -20,25 +20,6 @@ constexpr UINT kFirstSpinnerFrame = 141;
 constexpr UINT kLastSpinnerFrame = 148;
 }  // namespace
 
-void UpdateResultText(TbtStatus status, uint16_t langId, wchar_t* out, uint32_t size) {
-  if (!out || size == 0) return;
-  out[0] = L'\0';
-  const StatusText text = StatusTextFor(status);
-  if (!text.withCode) {
-    LoadLocalizedString(langId, text.key, out, size);
-    // An Update.ini older than the key: the code at least says what happened.
-    if (out[0] != L'\0' || status == STATUS_OK) return;
-  }
-  wchar_t szText[kResultChars] = L"";
-  LoadLocalizedString(langId, L"IDS_ERROR", szText, kResultChars);
-  // " (0X%08X)" is 13 characters; the text gives way so that it always fits.
-  constexpr size_t kCodeChars = 13;
-  if (size <= kCodeChars) return;
-  const size_t nRoom = size - 1 - kCodeChars;
-  const size_t nKeep = std::min(std::wcslen(szText), nRoom);
-  std::swprintf(out, size, L"%.*ls (0X%08X)", static_cast<int>(nKeep), szText, static_cast<unsigned>(status));
-}
-
 BEGIN_MESSAGE_MAP(CUpdateDlg, CLayeredDialog)
 ON_WM_DESTROY()
 ON_MESSAGE(WM_DISPLAYCHANGE, &CUpdateDlg::OnDisplayChange)

@@ -9,16 +9,12 @@
 #include "app/update_state.h"
 #include "res/resource.h"
 #include "ui/layered_dialog.h"
+#include "ui/result_text.h"
 #include "ui/skin_button.h"
 #include "ui/skin_label.h"
 
 // The title the window carries in the task list.
 extern const wchar_t kUpdateDlgTitle[];
-
-// The result line for a final status: the status's text from Update.ini, and
-// for codes shown with their value " (0X%08X)" behind it. A text too long for
-// `size` is cut so that the code always stays whole at the end.
-void UpdateResultText(TbtStatus status, uint16_t langId, wchar_t* out, uint32_t size);
 
 // Exit codes of a window that cannot be drawn: the graphics library did not
 // start, or the background art has no pixels.

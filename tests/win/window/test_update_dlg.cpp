@@ -434,6 +434,7 @@ DWORD WINAPI NoWork(LPVOID) {
 // A worker thread that cannot be created: the address space is taken, so no
 // thread stack fits.
 TEST_F(UpdateDlgTest, WorkerThatCannotStartEndsInOutOfMemoryWithExitOffered) {
+  if (sizeof(void*) != 4) GTEST_SKIP() << "needs the 32-bit address space of the shipped program";
   Create();
   std::vector<void*> blocks;
   for (SIZE_T size = SIZE_T{1} << 30; size >= (SIZE_T{64} << 10); size /= 2) {
