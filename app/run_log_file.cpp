@@ -15,13 +15,46 @@ std::mutex g_mutex;  // the window's thread and the worker both log
 void WriteEvent(const std::string& event) {
   SYSTEMTIME now{};
   ::GetSystemTime(&now);
-  char stamp[40];
-  std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ ", now.wYear, now.wMonth, now.wDay,
-                now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ [%lu] ", now.wYear, now.wMonth,
+                now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+                static_cast<unsigned long>(::GetCurrentProcessId()));
+  // One write per line: appends of other processes never land inside it.
   const std::string line = stamp + event + "\r\n";
   std::lock_guard<std::mutex> lock(g_mutex);
+  if (g_hFile == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
-  ::WriteFile(g_hFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  if (::WriteFile(g_hFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+      written == line.size())
+    return;
+  // A full disk or a vanished share: end a cut line if the room allows and
+  // keep no more, rather than scatter pieces of later lines.
+  if (written > 0) ::WriteFile(g_hFile, "\r\n", 2, &written, nullptr);
+  SetRunLogSink(nullptr);
+  ::CloseHandle(g_hFile);
+  g_hFile = INVALID_HANDLE_VALUE;
+}
+
+// The opened file itself, not whatever its name pointed at when looked up.
+bool IsPlainFile(HANDLE hFile, std::wstring& refusal) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(hFile, &info)) {
+    refusal = L"cannot be examined";
+    return false;
+  }
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    refusal = L"is a symbolic link or junction";
+    return false;
+  }
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    refusal = L"is a folder";
+    return false;
+  }
+  if (info.nNumberOfLinks != 1) {
+    refusal = L"has more than one name (a hard link)";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -29,13 +62,25 @@ void WriteEvent(const std::string& event) {
 CRunLogFile::CRunLogFile(const std::wstring& path) {
   if (path.empty() || g_hFile != INVALID_HANDLE_VALUE) return;
   // Appended, and readable (even deletable) by others while the run goes on.
-  g_hFile =
-      ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (g_hFile != INVALID_HANDLE_VALUE) SetRunLogSink(WriteEvent);
+  // The last part of the path is opened as it is, never followed.
+  const HANDLE hFile =
+      ::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (hFile == INVALID_HANDLE_VALUE) {
+    m_strRefusal = L"cannot be opened (error " + std::to_wstring(::GetLastError()) + L")";
+    return;
+  }
+  if (!IsPlainFile(hFile, m_strRefusal)) {
+    ::CloseHandle(hFile);
+    return;
+  }
+  g_hFile = hFile;
+  SetRunLogSink(WriteEvent);
 }
 
 CRunLogFile::~CRunLogFile() {
+  std::lock_guard<std::mutex> lock(g_mutex);
   if (g_hFile == INVALID_HANDLE_VALUE) return;
   SetRunLogSink(nullptr);
   ::CloseHandle(g_hFile);

@@ -1,5 +1,5 @@
 // The shipped data/Update.ini, as the build writes it: its encoding, that every
-// language has all eleven texts, and that the texts fit the buffers that show them.
+// language has every text, and that the texts fit the buffers that show them.
 // Read through the same lookup the program uses (the platform's reader on Windows).
 #include <gtest/gtest.h>
 
@@ -20,9 +20,19 @@ std::filesystem::path ShippedIni() {
   return LocalizedTextFile().parent_path().parent_path().parent_path() / "data" / "Update.ini";
 }
 
-const wchar_t* const kKeys[] = {L"IDS_UPDATE",     L"IDS_EXIT",           L"IDS_PROMPT",      L"IDS_CAUTION",
-                                L"IDS_SHUTDOWN",   L"IDS_SHUTDOWN_LATER", L"IDS_FIND_NO_QMX", L"IDS_SUCCESS",
-                                L"IDS_FIND_NO_SW", L"IDS_DOWNGRADE",      L"IDS_ERROR"};
+const wchar_t* const kKeys[] = {L"IDS_UPDATE",
+                                L"IDS_EXIT",
+                                L"IDS_PROMPT",
+                                L"IDS_CAUTION",
+                                L"IDS_SHUTDOWN",
+                                L"IDS_SHUTDOWN_LATER",
+                                L"IDS_FIND_NO_QMX",
+                                L"IDS_SUCCESS",
+                                L"IDS_FIND_NO_SW",
+                                L"IDS_DOWNGRADE",
+                                L"IDS_ERROR",
+                                L"IDS_CHECK_ONLY_OK",
+                                L"IDS_BATTERY_UNATTENDED"};
 
 struct Language {
   uint16_t langId;
@@ -168,7 +178,8 @@ TEST_F(ShippedTexts, TextsFitTheBuffersThatShowThem) {
     // The error text is followed by " (0X%08X)" in a 256-character buffer.
     EXPECT_LT(Text(lang.langId, L"IDS_ERROR").size(), 200u);
     // Result messages are fetched into 256 characters, layout texts into 512.
-    for (const wchar_t* k : {L"IDS_FIND_NO_QMX", L"IDS_SUCCESS", L"IDS_FIND_NO_SW", L"IDS_DOWNGRADE"}) {
+    for (const wchar_t* k : {L"IDS_FIND_NO_QMX", L"IDS_SUCCESS", L"IDS_FIND_NO_SW", L"IDS_DOWNGRADE",
+                             L"IDS_CHECK_ONLY_OK", L"IDS_BATTERY_UNATTENDED"}) {
       EXPECT_LT(Text(lang.langId, k, 512).size(), 255u);
       EXPECT_EQ(Text(lang.langId, k, 256), Text(lang.langId, k, 512));
     }
@@ -183,6 +194,8 @@ TEST_F(ShippedTexts, CautionNamesTheUpdateButtonAsCaptioned) {
     SCOPED_TRACE(testing::Message() << "language 0x" << std::hex << lang.langId);
     const std::wstring caption = Text(lang.langId, L"IDS_UPDATE");
     EXPECT_NE(Text(lang.langId, L"IDS_CAUTION").find(caption), std::wstring::npos);
+    // Without a window there is no button to press.
+    EXPECT_EQ(Text(lang.langId, L"IDS_BATTERY_UNATTENDED").find(caption), std::wstring::npos);
   }
 }
 

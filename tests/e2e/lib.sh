@@ -118,11 +118,11 @@ run_silent() {
 }
 
 # Copies the program with its data folder (and the image, unless "-") to
-# C:\e2e\CASE and clears the stand-ins' records.
+# C:\e2e\CASE (CASE may hold "/" for deeper folders) and clears the stand-ins' records.
 prepare_run() {
   local name="$1" image="$2"
   RUN_DIR="$WINEPREFIX/drive_c/e2e/$name"
-  RUN_WIN="C:\\e2e\\$name"
+  RUN_WIN="C:\\e2e\\${name//\//\\}"  # CASE may name a folder deeper down: a/b
   rm -rf "$RUN_DIR"
   mkdir -p "$RUN_DIR/data"
   cp -f "$E2E_PRODUCT/TbtFwUpdate.exe" "$RUN_DIR/"

@@ -156,37 +156,84 @@ TEST(ProductTest, SilentRunsAndHelpWriteToTheirStarterAndKeepNoWindow) {
   ::GetTempPathW(MAX_PATH, temp);
   const std::wstring out = std::wstring(temp) + L"tbt-app-out.txt";
   const std::wstring log = std::wstring(temp) + L"tbt app log.txt";
+  const std::wstring other = std::wstring(temp) + L"tbt app other.txt";
   const struct {
     std::wstring args;
     DWORD exitCode;
     std::string firstLine;  // of what the starter reads
     bool logged;
+    int logLink = 0;  // the log's name is 1: a hard link, 2: a symbolic link to another file
   } cases[] = {
       {L"/s /l=\"" + log + L"\"", ERR_ACPI_DEVICE_MISSING, "0x10430001 ERR_ACPI_DEVICE_MISSING ", true},
       {L"/C /downgradable", ERR_ACPI_DEVICE_MISSING, "0x10430001 ERR_ACPI_DEVICE_MISSING ", false},
-      {L"/?", 0, "TbtFwUpdate [/s | /c] [/l=PATH]", false},
+      {L"/?", 1639, "TbtFwUpdate [/s | /c] [/l=PATH]", false},
+      {L"/s /? /l=\"" + log + L"\"", 1639, "TbtFwUpdate [/s | /c] [/l=PATH]", false},
+      // The runtime reads \" as a quote: /c lands inside the log's path.
+      {L"/s /l=\"" + log + L"\\\" /c", 1639, "0x00000667 ERROR_INVALID_COMMAND_LINE ", false},
+      {L"/s /check /l=\"" + log + L"\"", 1639, "0x00000667 ERROR_INVALID_COMMAND_LINE ", false},
+      {L"/s /l=\"" + log + L"\"", ERR_ACPI_DEVICE_MISSING, "0x10430001 ", false, 1},
+      {L"/s /l=\"" + log + L"\"", ERR_ACPI_DEVICE_MISSING, "0x10430001 ", false, 2},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.args.begin(), c.args.end()));
+    SCOPED_TRACE(std::string(c.args.begin(), c.args.end()) + " link " + std::to_string(c.logLink));
     ::DeleteFileW(out.c_str());
     ::DeleteFileW(log.c_str());
+    ::DeleteFileW(other.c_str());
+    if (c.logLink) {
+      HANDLE h = ::CreateFileW(other.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+      ASSERT_NE(h, INVALID_HANDLE_VALUE);
+      ::CloseHandle(h);
+      if (c.logLink == 1) {
+        ASSERT_TRUE(::CreateHardLinkW(log.c_str(), other.c_str(), nullptr));
+      } else if (!::CreateSymbolicLinkW(log.c_str(), other.c_str(), 0)) {
+        // Where the platform makes none, the host's own link stands in.
+        using ToUnix = char*(CDECL*)(LPCWSTR);
+        auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+        ASSERT_NE(toUnix, nullptr);
+        char* target = toUnix(other.c_str());
+        char* linkDir = toUnix(temp);
+        ASSERT_TRUE(target && linkDir);
+        const std::string command =
+            std::string("/bin/ln -s '") + target + "' '" + linkDir + "/tbt app log.txt'";
+        ::HeapFree(::GetProcessHeap(), 0, target);
+        ::HeapFree(::GetProcessHeap(), 0, linkDir);
+        std::wstring wide = L"Z:\\bin\\sh -c \"" + std::wstring(command.begin(), command.end()) + L"\"";
+        STARTUPINFOW si{};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi{};
+        ASSERT_TRUE(
+            ::CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        ::CloseHandle(pi.hThread);
+        ::CloseHandle(pi.hProcess);
+        ASSERT_TRUE(
+            WaitFor([&] { return ::GetFileAttributesW(log.c_str()) != INVALID_FILE_ATTRIBUTES; }, 5000));
+      }
+    }
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE hOut =
         ::CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(hOut, INVALID_HANDLE_VALUE);
+    DWORD pid = 0;
     {
       ProductRun run(c.args, hOut);
       ASSERT_TRUE(run.m_started);
+      pid = run.m_pi.dwProcessId;
       EXPECT_EQ(run.ExitCode(), c.exitCode);
       EXPECT_EQ(::FindWindowW(nullptr, kTitle), nullptr);
     }
     ::CloseHandle(hOut);
     EXPECT_EQ(ReadAll(out).substr(0, c.firstLine.size()), c.firstLine);
-    const std::string logText = ReadAll(log);
+    const std::string logText = ReadAll(log) + ReadAll(other);
     EXPECT_EQ(logText.find("started; options: /s /l=") != std::string::npos, c.logged) << logText;
-    EXPECT_EQ(logText.find("Z result: 0x10430001 ERR_ACPI_DEVICE_MISSING\r\n") != std::string::npos, c.logged)
+    // Each line: time, process id, event.
+    EXPECT_EQ(logText.find("Z [" + std::to_string(pid) +
+                           "] result: 0x10430001 ERR_ACPI_DEVICE_MISSING\r\n") != std::string::npos,
+              c.logged)
         << logText;
+    EXPECT_EQ(logText.find("STATUS_OK"), std::string::npos) << logText;
   }
+  ::DeleteFileW(other.c_str());
   ::DeleteFileW(out.c_str());
   ::DeleteFileW(log.c_str());
 }
