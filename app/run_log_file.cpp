@@ -12,6 +12,20 @@ namespace {
 HANDLE g_hFile = INVALID_HANDLE_VALUE;
 std::mutex g_mutex;  // the window's thread and the worker both log
 
+// The appending handle may not shorten the file; a second one on the same
+// file (never reopened by name) may.
+void DropCutLine(DWORD written) {
+  const HANDLE hWrite = ::ReOpenFile(g_hFile, FILE_WRITE_DATA | FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  if (hWrite == INVALID_HANDLE_VALUE) return;
+  LARGE_INTEGER size{};
+  if (::GetFileSizeEx(hWrite, &size) && size.QuadPart >= written) {
+    size.QuadPart -= written;
+    if (::SetFilePointerEx(hWrite, size, nullptr, FILE_BEGIN)) ::SetEndOfFile(hWrite);
+  }
+  ::CloseHandle(hWrite);
+}
+
 void WriteEvent(const std::string& event) {
   SYSTEMTIME now{};
   ::GetSystemTime(&now);
@@ -27,9 +41,9 @@ void WriteEvent(const std::string& event) {
   if (::WriteFile(g_hFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
       written == line.size())
     return;
-  // A full disk or a vanished share: end a cut line if the room allows and
-  // keep no more, rather than scatter pieces of later lines.
-  if (written > 0) ::WriteFile(g_hFile, "\r\n", 2, &written, nullptr);
+  // A full disk or a vanished share: take back the part of the line that
+  // went out, so the log ends with the last whole line, and keep no more.
+  if (written > 0) DropCutLine(written);
   SetRunLogSink(nullptr);
   ::CloseHandle(g_hFile);
   g_hFile = INVALID_HANDLE_VALUE;

@@ -447,7 +447,7 @@ case_unattended() {  # NAME IMAGE STATUS UPDATES OPTIONS...
   done
   expect_eq "lines without their time and process id" 0 \
     "$(grep -cvE '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z \[[0-9]+\] ' "$text")"
-  expect_eq "UpdateFirmware lines in the log" "$updates" "$(grep -c ' UpdateFirmware ' "$text")"
+  expect_eq "UpdateFirmware lines in the log" "$updates" "$(grep -cE '^[^ ]+ \[[0-9]+\] UpdateFirmware ' "$text")"
   cp -f "$RUN_DIR/launcher.out" "$E2E_OUT/$name-console.txt"
   end_case
 }
@@ -505,7 +505,7 @@ case_quoting_slip() {
   cp -f "$RUN_DIR/cmd.out" "$E2E_OUT/quoting_slip-console.txt"
   expect_true "exit 1639 [$(tr -d '\r' <"$RUN_DIR/cmd.out" | grep exit=)]" grep -q '^exit=1639' <(tr -d '\r' <"$RUN_DIR/cmd.out")
   expect_true "the console names the argument" grep -qF 'ERROR_INVALID_COMMAND_LINE unknown or malformed argument: /l=C:\e2e\quoting_slip\logs\a b" /c' "$RUN_DIR/cmd.out"
-  expect_eq "UpdateFirmware executions" 0 "$(count_calls UpdateFirmware)"
+  expect_true "nothing reached the provider's write" test ! -e "$SIM/received.bin"
   expect_untouched "$RUN_DIR/logs/a b/log.txt"
   expect_eq "files in the log folder" "" "$(ls -A "$RUN_DIR/logs/a b")"
   end_case
