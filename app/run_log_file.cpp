@@ -50,25 +50,12 @@ void WriteEvent(const std::string& event) {
 }
 
 // The opened file itself, not whatever its name pointed at when looked up.
-bool IsPlainFile(HANDLE hFile, std::wstring& refusal) {
+bool IsPlainFile(HANDLE hFile) {
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!::GetFileInformationByHandle(hFile, &info)) {
-    refusal = L"cannot be examined";
-    return false;
-  }
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    refusal = L"is a symbolic link or junction";
-    return false;
-  }
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-    refusal = L"is a folder";
-    return false;
-  }
-  if (info.nNumberOfLinks != 1) {
-    refusal = L"has more than one name (a hard link)";
-    return false;
-  }
-  return true;
+  if (!::GetFileInformationByHandle(hFile, &info)) return false;
+  // A link or junction, a folder, or a file that another name also reaches.
+  const DWORD kNotPlain = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+  return (info.dwFileAttributes & kNotPlain) == 0 && info.nNumberOfLinks == 1;
 }
 
 }  // namespace
@@ -81,11 +68,8 @@ CRunLogFile::CRunLogFile(const std::wstring& path) {
       ::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (hFile == INVALID_HANDLE_VALUE) {
-    m_strRefusal = L"cannot be opened (error " + std::to_wstring(::GetLastError()) + L")";
-    return;
-  }
-  if (!IsPlainFile(hFile, m_strRefusal)) {
+  if (hFile == INVALID_HANDLE_VALUE) return;
+  if (!IsPlainFile(hFile)) {
     ::CloseHandle(hFile);
     return;
   }

@@ -18,9 +18,4 @@ class CRunLogFile {
   CRunLogFile& operator=(const CRunLogFile&) = delete;
 
   bool IsOpen() const;
-  // Why the log is not kept (empty when it is, or none was asked for).
-  const std::wstring& Refusal() const { return m_strRefusal; }
-
- private:
-  std::wstring m_strRefusal;
 };

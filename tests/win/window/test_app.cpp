@@ -92,8 +92,23 @@ class ProductRun {
   PROCESS_INFORMATION m_pi{};
 };
 
+std::string ReadAll(const std::wstring& path) {
+  HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return {};
+  std::string text(::GetFileSize(h, nullptr), '\0');
+  DWORD read = 0;
+  if (!text.empty()) ::ReadFile(h, &text[0], static_cast<DWORD>(text.size()), &read, nullptr);
+  ::CloseHandle(h);
+  return text.substr(0, read);
+}
+
 TEST(ProductTest, ClosedBeforeAnyAttemptExitsCancelled) {
-  ProductRun run(L"");
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring log = std::wstring(temp) + L"tbt-closed.log";
+  ::DeleteFileW(log.c_str());
+  ProductRun run(L"/l=" + log);
   ASSERT_TRUE(run.m_started);
   HWND hWnd = run.Window();
   ASSERT_TRUE(hWnd);
@@ -104,6 +119,9 @@ TEST(ProductTest, ClosedBeforeAnyAttemptExitsCancelled) {
   EXPECT_EQ(TextOf(::GetDlgItem(hWnd, IDC_MESSAGE)), ProductText(0x0409, L"IDS_PROMPT"));
   ::PostMessageW(hWnd, WM_CLOSE, 0, 0);
   EXPECT_EQ(run.ExitCode(), static_cast<DWORD>(ERROR_CANCELLED));
+  // The window's own code, named as such: no provider was ever asked.
+  EXPECT_NE(ReadAll(log).find("] result: 0x000004C7 ERROR_CANCELLED\r\n"), std::string::npos) << ReadAll(log);
+  ::DeleteFileW(log.c_str());
 }
 
 TEST(ProductTest, LanguageOptionSelectsTheTexts) {
@@ -134,17 +152,6 @@ TEST(ProductTest, MissingDeviceIsReportedAndBecomesTheExitCode) {
   EXPECT_EQ(TextOf(::GetDlgItem(hWnd, IDC_MESSAGE)), ProductText(0x0409, L"IDS_FIND_NO_QMX"));
   ::PostMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);  // Exit
   EXPECT_EQ(run.ExitCode(), ERR_ACPI_DEVICE_MISSING);
-}
-
-std::string ReadAll(const std::wstring& path) {
-  HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return {};
-  std::string text(::GetFileSize(h, nullptr), '\0');
-  DWORD read = 0;
-  if (!text.empty()) ::ReadFile(h, &text[0], static_cast<DWORD>(text.size()), &read, nullptr);
-  ::CloseHandle(h);
-  return text.substr(0, read);
 }
 
 // Without a window: the outcome is the exit code, one line goes to whoever
