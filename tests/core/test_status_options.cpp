@@ -224,6 +224,9 @@ TEST(ExitCodes, ReadmeListsEveryCodeOfTheTable) {
     }
     table.insert(rows[i].code);
     EXPECT_EQ(FindExitCode(rows[i].code), &rows[i]);
+    if (StatusName(rows[i].code)) {
+      EXPECT_STREQ(rows[i].name, StatusName(rows[i].code));
+    }
   }
   EXPECT_EQ(listed, table);
   EXPECT_EQ(FindExitCode(5), nullptr);
