@@ -47,24 +47,88 @@ bool ParseOptions(int argc, const wchar_t* const* argv, int32_t& downgradable, u
   return true;
 }
 
+namespace {
+
+bool IsSwitch(const wchar_t* arg, const wchar_t* name) {
+  return arg != nullptr && EqualsIgnoreCase(arg, name);
+}
+
+bool IsLogOption(const wchar_t* arg) {
+  return arg[0] == L'/' && IsLetter(arg[1], L'L') && arg[2] == L'=';
+}
+
+bool IsLanguageOption(const wchar_t* arg) {
+  return arg[0] == L'/' && IsLetter(arg[1], L'L') && IsLetter(arg[2], L'I') && IsLetter(arg[3], L'D') &&
+         arg[4] == L':';
+}
+
+// A language id as a deployment line must give it: one to four hex digits,
+// with or without "0x"; nothing else on the argument.
+bool IsWellFormedLanguage(const wchar_t* value) {
+  if (value[0] == L'0' && (value[1] == L'x' || value[1] == L'X')) value += 2;
+  size_t digits = 0;
+  for (; value[digits]; ++digits) {
+    if (!std::iswxdigit(static_cast<wint_t>(value[digits]))) return false;
+  }
+  return digits >= 1 && digits <= 4;
+}
+
+// A path the log may be written to. A quote left inside means the runtime
+// took a backslash before a closing quote as a literal quote, so the rest of
+// the line (other options among it) ended up in the path; wildcards and
+// control characters are never part of a file name.
+bool IsWellFormedLogPath(const std::wstring& path) {
+  if (path.empty()) return false;
+  for (wchar_t c : path) {
+    if (c == L'"' || c == L'*' || c == L'?' || c == L'<' || c == L'>' || c == L'|' || c < 0x20) return false;
+  }
+  return true;
+}
+
+// The value of "/l=", with a pair of quotes that reached us taken off.
+std::wstring LogPathOf(const wchar_t* arg) {
+  std::wstring path = arg + 3;
+  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') path = path.substr(1, path.size() - 2);
+  return path;
+}
+
+bool IsKnownAndWellFormed(const wchar_t* arg) {
+  if (arg == nullptr || arg[0] != L'/') return false;
+  if (IsSwitch(arg, L"/s") || IsSwitch(arg, L"/c") || IsSwitch(arg, L"/?") || IsSwitch(arg, L"/downgradable"))
+    return true;
+  if (IsLogOption(arg)) return IsWellFormedLogPath(LogPathOf(arg));
+  if (IsLanguageOption(arg)) return IsWellFormedLanguage(arg + 5);
+  return false;
+}
+
+}  // namespace
+
 bool ParseOptions(int argc, const wchar_t* const* argv, UpdateOptions& options) {
   ParseOptions(argc, argv, options.downgradable, options.langId);
+  options.badArgument.clear();
+  bool deployment = false;
+  for (int i = 1; i < argc && argv != nullptr; ++i)
+    deployment = deployment || IsSwitch(argv[i], L"/s") || IsSwitch(argv[i], L"/c");
   for (int i = 1; i < argc && argv != nullptr; ++i) {
     const wchar_t* arg = argv[i];
+    if (deployment && !IsKnownAndWellFormed(arg)) {
+      // Nothing can be trusted of a line that was not meant as it reads.
+      options.badArgument = arg ? arg : L"";
+      if (options.badArgument.empty()) options.badArgument = L"\"\"";
+      options.logPath.clear();
+      return true;
+    }
     if (arg == nullptr || arg[0] != L'/') continue;
-    if (EqualsIgnoreCase(arg, L"/s")) {
+    if (IsSwitch(arg, L"/s")) {
       options.silent = true;
-    } else if (EqualsIgnoreCase(arg, L"/c")) {
+    } else if (IsSwitch(arg, L"/c")) {
       options.checkOnly = options.silent = true;
-    } else if (EqualsIgnoreCase(arg, L"/?")) {
+    } else if (IsSwitch(arg, L"/?")) {
       options.help = true;
-    } else if (IsLetter(arg[1], L'L') && arg[2] == L'=') {
-      std::wstring path = arg + 3;
-      // The runtime removes the quotes around a path with spaces; a pair
-      // that reached us all the same is not part of the name.
-      if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"')
-        path = path.substr(1, path.size() - 2);
-      if (!path.empty()) options.logPath = path;
+    } else if (IsLogOption(arg)) {
+      // The window keeps no log rather than one at a path that was not meant.
+      const std::wstring path = LogPathOf(arg);
+      if (IsWellFormedLogPath(path)) options.logPath = path;
     }
   }
   return true;

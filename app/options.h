@@ -15,9 +15,20 @@ struct UpdateOptions {
   bool silent = false;       // "/s": no window; the exit code is the outcome
   bool checkOnly = false;    // "/c": everything but the write (implies silent)
   bool help = false;         // "/?": the options and exit codes
-  std::wstring logPath;      // "/l=PATH": append a log there; empty: no log
+  std::wstring logPath;      // "/l=PATH": append a log there; empty: no log; never holds '"', '*' or '?'
+  // A run with "/s" or "/c" takes only the options above, each well formed:
+  // the first argument that is not, as given; empty when the line is sound.
+  // A run with a bad argument must end at once, touching nothing.
+  std::wstring badArgument;
 };
 
 // All options into `options`; fields of options not given keep their values.
-// "/l=" without a path is ignored. Always returns true.
+// Without "/s" and "/c" (the window) unknown arguments are ignored and a log
+// path that cannot be a file name keeps no log. With either, the first
+// unknown or malformed argument lands in badArgument. Always returns true.
 bool ParseOptions(int argc, const wchar_t* const* argv, UpdateOptions& options);
+
+// The exit code of a command line that a deployment run refuses, and of "/?":
+// Windows Installer's ERROR_INVALID_COMMAND_LINE, which deployment software
+// already knows; never one of ours.
+constexpr uint32_t kExitInvalidCommandLine = 1639;

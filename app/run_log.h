@@ -3,6 +3,7 @@
 // when asked for a log; without one every event costs nothing but the test.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "app/status.h"
@@ -14,12 +15,28 @@ using RunLogSink = void (*)(const std::string& event);
 void SetRunLogSink(RunLogSink sink);
 bool RunLogEnabled();
 
-// One event, printf-style; cut at 1,000 bytes. Never the image's bytes.
+// The longest event kept whole: room for a path of 32,767 characters of
+// three UTF-8 bytes each, with words around it.
+constexpr size_t kRunLogEventMax = 128 * 1024;
+
+// One event, printf-style, whole up to kRunLogEventMax bytes. Never the
+// image's bytes.
 void RunLog(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
 
-// "0x10430006 ERR_IMAGE_MISMATCH", or "0x00000005 provider code".
+// `event` as it fits in `limit` bytes: whole, or cut where a UTF-8 character
+// starts and ended by kRunLogCutMark, so the line stays valid UTF-8 and says
+// it was cut.
+std::string FitRunLogEvent(const std::string& event, size_t limit);
+constexpr char kRunLogCutMark[] = " [cut]";
+
+// "0x10430006 ERR_IMAGE_MISMATCH", or "0x00000005 provider code": the outcome
+// of one step, where any code not ours is the provider's.
 std::string StatusForLog(TbtStatus status);
+
+// An exit code with its name from the exit-code table (the window's and the
+// command line's codes included), or "provider code".
+std::string ExitCodeForLog(uint32_t code);

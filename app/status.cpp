@@ -33,3 +33,14 @@ StatusText StatusTextFor(TbtStatus status) {
     default: return {L"IDS_ERROR", true};
   }
 }
+
+StatusText UnattendedStatusTextFor(TbtStatus status, bool checkOnly) {
+  if (status == STATUS_OK && checkOnly)
+    return {L"IDS_CHECK_ONLY_OK", false,
+            L"This image suits this computer's controller. Nothing was written (check only)."};
+  if (status == ERR_ON_BATTERY)
+    return {L"IDS_BATTERY_UNATTENDED", false,
+            L"The computer is running on battery, so nothing was done. Connect the power adapter and run the "
+            L"update again."};
+  return StatusTextFor(status);
+}

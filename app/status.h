@@ -36,5 +36,12 @@ const char* StatusName(TbtStatus status);
 struct StatusText {
   const wchar_t* key;
   bool withCode;
+  // Shown when Update.ini lacks the key (texts added after some were shipped).
+  const wchar_t* fallback = nullptr;
 };
 StatusText StatusTextFor(TbtStatus status);
+
+// The same for the console line of a run without a window: a check-only run
+// that would write says that nothing was written, and no text asks a person
+// to click anything.
+StatusText UnattendedStatusTextFor(TbtStatus status, bool checkOnly);

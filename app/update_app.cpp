@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <string>
 
+#include "app/exit_codes.h"
 #include "app/options.h"
 #include "app/parent_console.h"
 #include "app/run_log.h"
@@ -55,38 +56,6 @@ GdiplusSession g_gdiplus;
 
 namespace {
 
-const wchar_t kUsage[] =
-    L"TbtFwUpdate [/s | /c] [/l=PATH] [/downgradable] [/LID:hex] [/?]\r\n"
-    L"  (none)         the window: read the prompt, press Update\r\n"
-    L"  /s             silent: no window; the exit code is the outcome; never powers off\r\n"
-    L"  /c             check only (silent): everything but the write; exit 0 when the image would be "
-    L"written\r\n"
-    L"  /l=PATH        append a log of the run (UTF-8) to PATH\r\n"
-    L"  /downgradable  permit an image older than the installed firmware\r\n"
-    L"  /LID:hex       language of the texts, e.g. /LID:411\r\n"
-    L"Exit codes:\r\n"
-    L"  0x00000000  updated (with /c: the image would be written)\r\n"
-    L"  0x10430001  the ACPI control device is missing\r\n"
-    L"  0x10430002  the provider lists no controller\r\n"
-    L"  0x10430003  the provider cannot be reached or a call failed\r\n"
-    L"  0x10430004  a device ID outside the known table\r\n"
-    L"  0x10430005  no image, or one that cannot be read whole\r\n"
-    L"  0x10430006  a board setting differs between controller and image\r\n"
-    L"  0x10430007  no memory for the image\r\n"
-    L"  0x10430008  a controller family the tool does not update\r\n"
-    L"  0x10430009  the image is for another controller family\r\n"
-    L"  0x1043000A  the image is for another port configuration\r\n"
-    L"  0x1043000B  the image needs a newer NVM layout than the controller has\r\n"
-    L"  0x1043000C  the image is older than the installed firmware\r\n"
-    L"  0x1043000D  silent run on battery: nothing was done\r\n"
-    L"  0x1043000E  another update is running on this computer: nothing was done\r\n"
-    L"  0x1043000F  a window no one can see (no /s): nothing was done\r\n"
-    L"  0x000004C7  (1223) the window was closed before any attempt\r\n"
-    L"  0x0000045A  (1114) the window could not be drawn (graphics did not start)\r\n"
-    L"  0x00000714  (1812) the window could not be drawn (its art is unusable)\r\n"
-    L"  0x0000007E  (126) a system library could not be loaded from the system folder\r\n"
-    L"  other       the provider's own code\r\n";
-
 // The arguments after the program's name, as given.
 std::wstring JoinArguments(int argc, const wchar_t* const* argv) {
   std::wstring text;
@@ -95,6 +64,24 @@ std::wstring JoinArguments(int argc, const wchar_t* const* argv) {
     text += argv[i] ? argv[i] : L"";
   }
   return text;
+}
+
+// The one console line a run without a window ends with: the status, its
+// name and the text in the run's language (English when Update.ini has none).
+std::wstring UnattendedResultLine(TbtStatus status, uint16_t langId, bool checkOnly) {
+  wchar_t szText[256] = L"";
+  const StatusText text = UnattendedStatusTextFor(status, checkOnly);
+  if (text.fallback) {
+    LoadLocalizedString(langId, text.key, szText, 256);
+    if (szText[0] == L'\0') std::swprintf(szText, 256, L"%ls", text.fallback);
+  } else {
+    UpdateResultText(status, langId, szText, 256);
+  }
+  const char* name = StatusName(status);
+  wchar_t szLine[400];
+  std::swprintf(szLine, 400, L"0x%08X %hs %ls\r\n", static_cast<unsigned>(status),
+                name ? name : "provider code", szText);
+  return szLine;
 }
 
 }  // namespace
@@ -136,25 +123,35 @@ BOOL CUpdateApp::InitInstance() {
     return FALSE;
   }
 
+  // A deployment line that does not read as meant is refused before anything
+  // is touched, the log file included: its path may be the part misread.
+  if (!options.badArgument.empty()) {
+    WriteToParentConsole(L"0x00000667 ERROR_INVALID_COMMAND_LINE unknown or malformed argument: " +
+                         options.badArgument + L" (nothing was done; /? lists the options)\r\n");
+    m_dwExitCode = kExitInvalidCommandLine;
+    return FALSE;
+  }
+  // Help is no run: no log, no status of an update, and never the code of one.
+  if (options.help) {
+    const std::wstring usage = UsageText();
+    // A message box in a window station nobody sees would wait for ever.
+    if (!WriteToParentConsole(usage) && SessionIsInteractive())
+      ::MessageBoxW(nullptr, usage.c_str(), kUpdateDlgTitle, MB_OK | MB_ICONINFORMATION);
+    m_dwExitCode = kExitInvalidCommandLine;
+    return FALSE;
+  }
+
   CRunLogFile log(options.logPath);
   wchar_t szVersion[64] = L"";
   LayoutVersionText(szVersion, 64);
   RunLog("TbtFwUpdate %s started; options: %s", Utf8(szVersion).c_str(), Utf8(m_strArguments).c_str());
 
-  // A window or a message box in a window station nobody sees would wait for
-  // a press that never comes.
-  const bool bSeen = options.silent || SessionIsInteractive();
-  if (options.help) {
-    m_dwExitCode = STATUS_OK;
-    if (!WriteToParentConsole(kUsage)) {
-      if (bSeen)
-        ::MessageBoxW(nullptr, kUsage, kUpdateDlgTitle, MB_OK | MB_ICONINFORMATION);
-      else
-        m_dwExitCode = ERR_NOT_INTERACTIVE;
-    }
-  } else if (!bSeen) {
+  // A window in a window station nobody sees would wait for a press that
+  // never comes.
+  if (!options.silent && !SessionIsInteractive()) {
     RunLog("window station not interactive: no one could answer a window; nothing is done (use /s or /c)");
     m_dwExitCode = ERR_NOT_INTERACTIVE;
+    RunLog("result: %s", StatusForLog(m_dwExitCode).c_str());
   } else if (options.silent) {
     // What pressing Update runs, without a window; never a power-off: the
     // deployment software decides restarts.
@@ -165,13 +162,10 @@ BOOL CUpdateApp::InitInstance() {
     wchar_t szReason[256] = L"";
     LoadLocalizedString(m_wLangId, L"IDS_SHUTDOWN_BLOCKED", szReason, 256);
     m_dwExitCode = RunUpdateUnattended(state, szReason);
-    wchar_t szText[256] = L"";
-    UpdateResultText(m_dwExitCode, m_wLangId, szText, 256);
-    const char* name = StatusName(m_dwExitCode);
-    wchar_t szLine[400];
-    std::swprintf(szLine, 400, L"0x%08X %hs %ls\r\n", static_cast<unsigned>(m_dwExitCode),
-                  name ? name : "provider code", szText);
-    WriteToParentConsole(szLine);
+    const std::wstring line = UnattendedResultLine(m_dwExitCode, m_wLangId, options.checkOnly);
+    WriteToParentConsole(line);
+    RunLog("console: %s", Utf8(line.substr(0, line.size() - 2)).c_str());
+    RunLog("result: %s", StatusForLog(m_dwExitCode).c_str());
   } else {
     CUpdateDlg dlg(nullptr);
     dlg.m_state.m_bDowngradable = m_bDowngradable;
@@ -179,8 +173,10 @@ BOOL CUpdateApp::InitInstance() {
     m_pMainWnd = &dlg;
     m_dwExitCode = dlg.RunModal(g_gdiplus.Start());
     m_pMainWnd = nullptr;
+    // A code the worker left is a step's status; any other is the window's own.
+    const bool bFromWorker = m_dwExitCode == dlg.m_state.m_dwStatus;
+    RunLog("result: %s", (bFromWorker ? StatusForLog(m_dwExitCode) : ExitCodeForLog(m_dwExitCode)).c_str());
   }
-  RunLog("result: %s", StatusForLog(m_dwExitCode).c_str());
   return FALSE;
 }
 

@@ -6,7 +6,10 @@
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "app/run_log.h"
@@ -79,10 +82,34 @@ bool GetUint32(IWbemClassObject* pObject, const wchar_t* name, uint32_t& value) 
 // A parameter that did not arrive must stop the call: a provider may answer a
 // ReadFirmware without its offset from some other offset, or run an
 // UpdateFirmware without its Buffer.
-TbtStatus PutParameter(IWbemClassObject* pInParams, const wchar_t* name, VARIANT& value) {
+// What one call came to beyond its status, for the log: which step stopped it
+// before the method ran, or what the answer lacked.
+struct CallNote {
+  std::string text;
+  void Set(const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+  {
+    char line[200];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (text.empty()) text = line;  // the first cause is the one that counts
+  }
+  std::string Suffix() const {
+    return text.empty() ? std::string() : "; " + text;
+  }
+};
+
+TbtStatus PutParameter(IWbemClassObject* pInParams, const wchar_t* name, VARIANT& value, CallNote& note) {
   const HRESULT hr = pInParams->Put(name, 0, &value, 0);
   VariantClear(&value);
-  return FAILED(hr) ? ERR_PROVIDER_FAILED : STATUS_OK;
+  if (SUCCEEDED(hr)) return STATUS_OK;
+  note.Set("in-parameter %ls not stored (HRESULT 0x%08lX), so the method was not executed", name,
+           static_cast<unsigned long>(hr));
+  return ERR_PROVIDER_FAILED;
 }
 
 VARIANT I4Variant(int32_t number) {
@@ -100,41 +127,65 @@ VARIANT I4Variant(int32_t number) {
 // whatever ReturnValue was. Every interface is released on every path.
 template <class PutInParams, class ReadOutParams>
 TbtStatus CallMethod(const wchar_t* method, bool hasInParams, PutInParams putInParams,
-                     ReadOutParams readOutParams) {
-  if (!g_pServices) return ERR_PROVIDER_FAILED;
-  if (g_strInstancePath.empty() && !TbtFindController()) return ERR_CONTROLLER_NOT_FOUND;
+                     ReadOutParams readOutParams, CallNote& note) {
+  if (!g_pServices) {
+    note.Set("no connection to the provider, so the method was not executed");
+    return ERR_PROVIDER_FAILED;
+  }
+  if (g_strInstancePath.empty() && !TbtFindController()) {
+    note.Set("no controller listed, so the method was not executed");
+    return ERR_CONTROLLER_NOT_FOUND;
+  }
 
   Bstr className(kClassName);
   ComRef<IWbemClassObject> pClass;
   if (!className.Get() ||
       FAILED(g_pServices->GetObject(className.Get(), 0, nullptr, pClass.GetAddressOf(), nullptr)) ||
       !pClass) {
+    note.Set("class %ls not available, so the method was not executed", kClassName);
     return ERR_PROVIDER_FAILED;
   }
 
   // The out-signature is never asked for; without in-parameters neither is.
   ComRef<IWbemClassObject> pInSignature;
-  if (FAILED(pClass->GetMethod(method, 0, hasInParams ? pInSignature.GetAddressOf() : nullptr, nullptr)))
+  if (FAILED(pClass->GetMethod(method, 0, hasInParams ? pInSignature.GetAddressOf() : nullptr, nullptr))) {
+    note.Set("the class has no such method, so it was not executed");
     return ERR_PROVIDER_FAILED;
+  }
 
   ComRef<IWbemClassObject> pInParams;
   if (hasInParams) {
-    if (!pInSignature || FAILED(pInSignature->SpawnInstance(0, pInParams.GetAddressOf())) || !pInParams)
+    if (!pInSignature || FAILED(pInSignature->SpawnInstance(0, pInParams.GetAddressOf())) || !pInParams) {
+      note.Set("no in-parameter object, so the method was not executed");
       return ERR_PROVIDER_FAILED;
+    }
     if (TbtStatus refused = putInParams(pInParams.Get())) return refused;
   }
 
   Bstr path(g_strInstancePath);
   Bstr methodName(method);
-  if (!path.Get() || !methodName.Get()) return ERR_PROVIDER_FAILED;
+  if (!path.Get() || !methodName.Get()) {
+    note.Set("no memory for the call, so the method was not executed");
+    return ERR_PROVIDER_FAILED;
+  }
   ComRef<IWbemClassObject> pOutParams;
   const HRESULT hr = g_pServices->ExecMethod(path.Get(), methodName.Get(), 0, nullptr, pInParams.Get(),
                                              pOutParams.GetAddressOf(), nullptr);
-  if (FAILED(hr) || !pOutParams) return ERR_PROVIDER_FAILED;
+  if (FAILED(hr)) {
+    note.Set("the call failed (HRESULT 0x%08lX)", static_cast<unsigned long>(hr));
+    return ERR_PROVIDER_FAILED;
+  }
+  if (!pOutParams) {
+    note.Set("no answer came back");
+    return ERR_PROVIDER_FAILED;
+  }
 
   TbtStatus status = ERR_PROVIDER_FAILED;
   uint32_t returnValue = 0;
-  if (GetUint32(pOutParams.Get(), L"ReturnValue", returnValue)) status = returnValue;
+  if (GetUint32(pOutParams.Get(), L"ReturnValue", returnValue))
+    status = returnValue;
+  else
+    note.Set("the answer has no ReturnValue");
   readOutParams(pOutParams.Get(), status);
   return status;
 }
@@ -232,28 +283,37 @@ bool TbtFindController() {
 }
 
 TbtStatus TbtGetCurrentNvmVersion(uint32_t& version) {
-  const TbtStatus status =
-      CallMethod(L"GetCurrentNvmVersion", false, NoInParams, [&](IWbemClassObject* pOut, TbtStatus& status) {
+  CallNote note;
+  const TbtStatus status = CallMethod(
+      L"GetCurrentNvmVersion", false, NoInParams,
+      [&](IWbemClassObject* pOut, TbtStatus& status) {
         uint32_t value = 0;
         if (GetUint32(pOut, L"NvmVersion", value)) {
           version = value;
         } else if (status == STATUS_OK) {
           // Success without a version leaves nothing to compare the image with.
           status = ERR_PROVIDER_FAILED;
+          note.Set("the answer has no NvmVersion");
         }
-      });
-  RunLog("GetCurrentNvmVersion: %s, version 0x%X", StatusForLog(status).c_str(),
-         static_cast<unsigned>(version));
+      },
+      note);
+  // A failed call's version is nobody's to rely on, so it is not shown.
+  if (status == STATUS_OK)
+    RunLog("GetCurrentNvmVersion: %s, version 0x%X", StatusForLog(status).c_str(),
+           static_cast<unsigned>(version));
+  else
+    RunLog("GetCurrentNvmVersion: %s%s", StatusForLog(status).c_str(), note.Suffix().c_str());
   return status;
 }
 
 TbtStatus TbtReadFirmware(uint32_t offset, uint32_t length, uint8_t* buffer) {
   if (!buffer && length > 0) return ERR_PROVIDER_FAILED;
+  CallNote note;
   auto putInParams = [&](IWbemClassObject* pIn) -> TbtStatus {
     VARIANT value = I4Variant(static_cast<int32_t>(offset));
-    if (TbtStatus status = PutParameter(pIn, L"offset", value)) return status;
+    if (TbtStatus status = PutParameter(pIn, L"offset", value, note)) return status;
     value = I4Variant(static_cast<int32_t>(length));
-    return PutParameter(pIn, L"length", value);
+    return PutParameter(pIn, L"length", value, note);
   };
   auto readOutParams = [&](IWbemClassObject* pOut, TbtStatus& status) {
     // Staged first: a success must deliver all `length` bytes, or the caller
@@ -275,41 +335,52 @@ TbtStatus TbtReadFirmware(uint32_t offset, uint32_t length, uint8_t* buffer) {
     }
     if (status == STATUS_OK && delivered < length) {
       status = ERR_PROVIDER_FAILED;  // and nothing of the short answer is handed on
+      if (V_VT(&data.v) == VT_EMPTY || V_VT(&data.v) == VT_NULL)
+        note.Set("the answer has no data");
+      else
+        note.Set("short answer: %lu of %lu bytes", static_cast<unsigned long>(delivered),
+                 static_cast<unsigned long>(length));
       return;
     }
     // A provider's own failure code still brings whatever bytes it sent.
     std::copy(staged.begin(), staged.end(), buffer);
   };
-  const TbtStatus status = CallMethod(L"ReadFirmware", true, putInParams, readOutParams);
-  RunLog("ReadFirmware offset 0x%X, length %u: %s", static_cast<unsigned>(offset),
-         static_cast<unsigned>(length), StatusForLog(status).c_str());
+  const TbtStatus status = CallMethod(L"ReadFirmware", true, putInParams, readOutParams, note);
+  RunLog("ReadFirmware offset 0x%X, length %u: %s%s", static_cast<unsigned>(offset),
+         static_cast<unsigned>(length), StatusForLog(status).c_str(), note.Suffix().c_str());
   return status;
 }
 
 TbtStatus TbtUpdateFirmware(const uint8_t* image, int32_t size) {
   if (!image && size > 0) return ERR_IMAGE_UNUSABLE;
+  CallNote note;
   auto putInParams = [&](IWbemClassObject* pIn) -> TbtStatus {
     VARIANT value = I4Variant(size);
-    if (TbtStatus status = PutParameter(pIn, L"BufferSize", value)) return status;
+    if (TbtStatus status = PutParameter(pIn, L"BufferSize", value, note)) return status;
 
     const LONG count = size > 0 ? size : 0;
     SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(count));
     // Never ask the provider to write firmware without the image's bytes.
-    if (!psa) return ERR_OUT_OF_MEMORY;
+    if (!psa) {
+      note.Set("no memory for the image's array, so the method was not executed");
+      return ERR_OUT_OF_MEMORY;
+    }
     for (LONG i = 0; i < count; ++i) {
       uint8_t byte = image[i];
       if (FAILED(SafeArrayPutElement(psa, &i, &byte))) {
         SafeArrayDestroy(psa);
+        note.Set("the image's array could not be filled, so the method was not executed");
         return ERR_OUT_OF_MEMORY;
       }
     }
     // From here the variant owns the array; clearing it destroys it once.
     V_VT(&value) = VT_ARRAY | VT_UI1;
     V_ARRAY(&value) = psa;
-    return PutParameter(pIn, L"Buffer", value);
+    return PutParameter(pIn, L"Buffer", value, note);
   };
-  const TbtStatus status =
-      CallMethod(L"UpdateFirmware", true, putInParams, [](IWbemClassObject*, TbtStatus&) {});
-  RunLog("UpdateFirmware %d bytes: %s", static_cast<int>(size), StatusForLog(status).c_str());
+  const TbtStatus status = CallMethod(
+      L"UpdateFirmware", true, putInParams, [](IWbemClassObject*, TbtStatus&) {}, note);
+  RunLog("UpdateFirmware %d bytes: %s%s", static_cast<int>(size), StatusForLog(status).c_str(),
+         note.Suffix().c_str());
   return status;
 }

@@ -15,6 +15,7 @@
 #include "controller/tbt_provider.h"
 #include "controller/tbt_service.h"
 #include "controller/version_policy.h"
+#include "update/attempt_record.h"
 #include "update/image_hash.h"
 #include "update/utf8.h"
 
@@ -83,25 +84,43 @@ std::wstring FindImage(const std::wstring& folder) {
   return path;
 }
 
-// Reads the open image into a zero-filled movable block, has it checked
-// against the controller, applies the version policy and hands it over.
-TbtStatus CheckAndWrite(HANDLE hFile, uint32_t currentVersion, const UpdateState& state) {
+// The image in a zero-filled movable block, freed with it.
+class ImageBlock {
+ public:
+  ImageBlock() = default;
+  ImageBlock(const ImageBlock&) = delete;
+  ImageBlock& operator=(const ImageBlock&) = delete;
+  ~ImageBlock() {
+    if (!m_hBlock) return;
+    if (m_pBytes) GlobalUnlock(m_hBlock);
+    GlobalFree(m_hBlock);
+  }
+  // A movable block of size 0 cannot be locked: an empty file gets one byte,
+  // and the check refuses it by its size of 0.
+  bool Allocate(DWORD size) {
+    m_hBlock = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size > 0 ? size : 1);
+    m_pBytes = m_hBlock ? static_cast<uint8_t*>(GlobalLock(m_hBlock)) : nullptr;
+    m_size = size;
+    return m_pBytes != nullptr;
+  }
+  uint8_t* Bytes() const { return m_pBytes; }
+  DWORD Size() const { return m_size; }
+
+ private:
+  HGLOBAL m_hBlock = nullptr;
+  uint8_t* m_pBytes = nullptr;
+  DWORD m_size = 0;
+};
+
+// The whole open file into `image`, or a status saying why not.
+TbtStatus ReadImage(HANDLE hFile, ImageBlock& image) {
   LARGE_INTEGER fileSize;
   if (!GetFileSizeEx(hFile, &fileSize)) return ERR_IMAGE_UNUSABLE;
   // The provider takes a signed 32-bit size; a file beyond it cannot be held
   // whole, and cutting its size would hand over part of it.
   if (fileSize.QuadPart > INT32_MAX) return ERR_OUT_OF_MEMORY;
   const DWORD size = static_cast<DWORD>(fileSize.QuadPart);
-
-  // A movable block of size 0 cannot be locked: an empty file gets one byte,
-  // and the check refuses it by its size of 0.
-  const HGLOBAL hBlock = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size > 0 ? size : 1);
-  if (!hBlock) return ERR_OUT_OF_MEMORY;
-  auto* pImage = static_cast<uint8_t*>(GlobalLock(hBlock));
-  if (!pImage) {
-    GlobalFree(hBlock);
-    return ERR_OUT_OF_MEMORY;
-  }
+  if (!image.Allocate(size)) return ERR_OUT_OF_MEMORY;
 
   // The whole file or nothing: the check looks at headers and settings only,
   // so a tail that failed to read (removable media, a network share) would
@@ -109,51 +128,59 @@ TbtStatus CheckAndWrite(HANDLE hFile, uint32_t currentVersion, const UpdateState
   DWORD total = 0;
   while (total < size) {
     DWORD read = 0;
-    if (!ReadFile(hFile, pImage + total, size - total, &read, nullptr) || read == 0) break;
+    if (!ReadFile(hFile, image.Bytes() + total, size - total, &read, nullptr) || read == 0) break;
     total += read;
   }
-
   if (total != size) {
     RunLog("image: read %lu of %lu bytes", static_cast<unsigned long>(total),
            static_cast<unsigned long>(size));
-    GlobalUnlock(hBlock);
-    GlobalFree(hBlock);
     return ERR_IMAGE_UNUSABLE;
   }
-  if (RunLogEnabled())
-    RunLog("image: %lu bytes, SHA-256 %s", static_cast<unsigned long>(size),
-           ImageSha256(pImage, size).c_str());
+  return STATUS_OK;
+}
 
-  uint32_t imageVersion = 0;
+// The image's SHA-256, for the log and the attempt record.
+std::string FingerprintImage(const ImageBlock& image) {
+  std::string sha256 = ImageSha256(image.Bytes(), image.Size());
+  RunLog("image: %lu bytes, SHA-256 %s", static_cast<unsigned long>(image.Size()),
+         sha256.empty() ? "not available" : sha256.c_str());
+  return sha256;
+}
+
+// The compatibility check and the version policy, each refusal explained.
+TbtStatus CheckImage(const ImageBlock& image, uint32_t currentVersion, int32_t bDowngradable,
+                     uint32_t& imageVersion) {
   CompatReport report;
-  TbtStatus status = CheckImageCompatibility(pImage, size, imageVersion, &report);
-  if (status == STATUS_OK) status = ApplyVersionPolicy(imageVersion, currentVersion, state.m_bDowngradable);
+  TbtStatus status = CheckImageCompatibility(image.Bytes(), image.Size(), imageVersion, &report);
+  if (status == STATUS_OK) status = ApplyVersionPolicy(imageVersion, currentVersion, bDowngradable);
   for (const std::string& line : ExplainCheck(status, report, imageVersion, currentVersion))
     RunLog("%s", line.c_str());
   RunLog("check and version policy: %s", StatusForLog(status).c_str());
-  if (status == STATUS_OK) {
-    if (state.m_bCheckOnly)
-      RunLog("check only: the image would be written; UpdateFirmware is not called");
-    else
-      status = TbtUpdateFirmware(pImage, static_cast<int32_t>(size));
-  }
-
-  GlobalUnlock(hBlock);
-  GlobalFree(hBlock);
   return status;
 }
 
-// Everything between the first wait and the tail.
-TbtStatus RunUpdate(const UpdateState& state) {
-  if (!TbtConnect()) {
-    RunLog("provider ROOT\\Intel\\Thunderbolt: cannot connect");
-    return ERR_PROVIDER_FAILED;
+TbtStatus WriteImage(const ImageBlock& image) {
+  return TbtUpdateFirmware(image.Bytes(), static_cast<int32_t>(image.Size()));
+}
+
+// Reads the open image, checks it against the controller, applies the version
+// policy and, unless the run only checks, hands it over.
+TbtStatus CheckAndWrite(HANDLE hFile, uint32_t currentVersion, const UpdateState& state,
+                        AttemptRecord& record) {
+  ImageBlock image;
+  if (TbtStatus status = ReadImage(hFile, image)) return status;
+  record.imageSha256 = FingerprintImage(image);
+  if (TbtStatus status = CheckImage(image, currentVersion, state.m_bDowngradable, record.imageVersion))
+    return status;
+  if (state.m_bCheckOnly) {
+    RunLog("check only: the image suits and would be written; UpdateFirmware is not called");
+    return STATUS_OK;
   }
-  RunLog("provider ROOT\\Intel\\Thunderbolt: connected");
+  return WriteImage(image);
+}
 
-  uint32_t currentVersion = 0;
-  if (TbtStatus status = TbtGetCurrentNvmVersion(currentVersion)) return status;
-
+// Finds, opens and hands on the image of data\ beside the executable.
+TbtStatus UpdateWithImage(uint32_t currentVersion, const UpdateState& state, AttemptRecord& record) {
   const std::wstring folder = DataFolder();
   const std::wstring imagePath = FindImage(folder);
   if (imagePath.empty()) {
@@ -168,9 +195,40 @@ TbtStatus RunUpdate(const UpdateState& state) {
     RunLog("image: cannot be opened for reading alone (error %lu)", GetLastError());
     return ERR_IMAGE_UNUSABLE;
   }
-  const TbtStatus status = CheckAndWrite(hFile, currentVersion, state);
+  const TbtStatus status = CheckAndWrite(hFile, currentVersion, state, record);
   CloseHandle(hFile);
   return status;
+}
+
+// The record fleet tools read; one that cannot be written changes nothing.
+void RecordAttempt(const AttemptRecord& record) {
+  const LONG result = WriteAttemptRecord(HKEY_LOCAL_MACHINE, kAttemptRecordKey, record);
+  if (result == ERROR_SUCCESS)
+    RunLog("record HKLM\\%s (64-bit view): %s %s", Utf8(kAttemptRecordKey).c_str(),
+           record.checkOnly ? "LastCheckStatus" : "LastAttemptStatus", StatusForLog(record.status).c_str());
+  else
+    RunLog("record HKLM\\%s (64-bit view): not written (error %ld)", Utf8(kAttemptRecordKey).c_str(),
+           static_cast<long>(result));
+}
+
+// Everything between the first wait and the tail.
+TbtStatus RunUpdate(const UpdateState& state) {
+  if (!TbtConnect()) {
+    RunLog("provider ROOT\\Intel\\Thunderbolt: cannot connect");
+    return ERR_PROVIDER_FAILED;
+  }
+  RunLog("provider ROOT\\Intel\\Thunderbolt: connected");
+
+  uint32_t currentVersion = 0;
+  if (TbtStatus status = TbtGetCurrentNvmVersion(currentVersion)) return status;
+
+  // From here the controller has answered: the attempt is on record.
+  AttemptRecord record;
+  record.controllerVersion = currentVersion;
+  record.checkOnly = state.m_bCheckOnly != 0;
+  record.status = UpdateWithImage(currentVersion, state, record);
+  RecordAttempt(record);
+  return record.status;
 }
 
 }  // namespace

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <cwchar>
+#include <fstream>
+#include <set>
+#include <string>
 #include <vector>
 
+#include "app/exit_codes.h"
 #include "app/options.h"
+#include "app/run_log.h"
 #include "app/status.h"
 
 namespace {
@@ -81,6 +87,7 @@ TEST(ParseOptions, DeploymentOptions) {
     std::vector<const wchar_t*> args;
     bool silent, checkOnly, help;
     std::wstring log;
+    std::wstring bad = L"";  // the argument a deployment run is refused for
   } cases[] = {
       {{}, false, false, false, L""},
       {{L"/s"}, true, false, false, L""},
@@ -94,7 +101,25 @@ TEST(ParseOptions, DeploymentOptions) {
       {{L"/l=a.log", L"/l=b.log"}, false, false, false, L"b.log"},
       {{L"/l="}, false, false, false, L""},
       {{L"/l"}, false, false, false, L""},
+      // The window ignores what it does not know, and keeps no log at a misread path.
       {{L"/l:x.log", L"-s", L"s", L"/silent", L"/sc", L"/??"}, false, false, false, L""},
+      {{L"/l=C:\\a b\" /c"}, false, false, false, L""},
+      {{L"/l=*.log", L"/l=a|b"}, false, false, false, L""},
+      // A deployment run takes nothing it does not know, and nothing malformed.
+      {{L"/s", L"/LID:411", L"/downgradable", L"/l=C:\\x.log", L"/?"}, true, false, true, L"C:\\x.log"},
+      {{L"/s", L"/l=C:\\logs\\a b\" /c"}, true, false, false, L"", L"/l=C:\\logs\\a b\" /c"},
+      {{L"/s", L"/check"}, true, false, false, L"", L"/check"},
+      {{L"/c", L"stray"}, true, true, false, L"", L"stray"},
+      {{L"/S", L"/l=x.log", L"-c"}, true, false, false, L"", L"-c"},
+      {{L"/s", L"/l="}, true, false, false, L"", L"/l="},
+      {{L"/s", L"/l=C:\\*.log"}, true, false, false, L"", L"/l=C:\\*.log"},
+      {{L"/s", L"/l=C:\\a?.log"}, true, false, false, L"", L"/l=C:\\a?.log"},
+      {{L"/s", L"/LID:xyz"}, true, false, false, L"", L"/LID:xyz"},
+      {{L"/s", L"/LID:10411"}, true, false, false, L"", L"/LID:10411"},
+      {{L"/s", L"/LID:0x411"}, true, false, false, L""},
+      {{L"/s", L"/downgradable=1"}, true, false, false, L"", L"/downgradable=1"},
+      {{L"/s", L""}, true, false, false, L"", L"\"\""},
+      {{L"/?", L"/s", L"/silent"}, true, false, true, L"", L"/silent"},
   };
   for (const Case& c : cases) {
     std::vector<const wchar_t*> args = c.args;
@@ -107,7 +132,10 @@ TEST(ParseOptions, DeploymentOptions) {
     EXPECT_EQ(options.checkOnly, c.checkOnly) << at;
     EXPECT_EQ(options.help, c.help) << at;
     EXPECT_EQ(options.logPath, c.log) << at;
-    EXPECT_EQ(options.langId, 0x0409) << at;  // none of them is taken for a language
+    EXPECT_EQ(options.badArgument, c.bad) << at;
+    if (c.args.empty() || std::wstring(c.args[0]) != L"/s") {
+      EXPECT_EQ(options.langId, 0x0409) << at;  // none of them is taken for a language
+    }
   }
   // Beside the options every run has.
   const wchar_t* argv[] = {L"TbtFwUpdate.exe", L"/LID:411", L"/c", L"/downgradable", L"/l=x.log"};
@@ -135,22 +163,135 @@ TEST(Status, ResultTextKeys) {
     TbtStatus status;
     const wchar_t* key;
     bool withCode;
+    const wchar_t* silentKey;  // without a window
+    const wchar_t* checkKey;   // check only
   } cases[] = {
-      {STATUS_OK, L"IDS_SUCCESS", false},
-      {ERR_ACPI_DEVICE_MISSING, L"IDS_FIND_NO_QMX", false},
-      {ERR_PROVIDER_FAILED, L"IDS_FIND_NO_SW", false},
-      {ERR_DOWNGRADE_REFUSED, L"IDS_DOWNGRADE", false},
-      {ERR_ON_BATTERY, L"IDS_CAUTION", false},
-      {ERR_ALREADY_RUNNING, L"IDS_BUSY", false},
-      {ERR_NOT_INTERACTIVE, L"IDS_ERROR", true},
-      {ERR_IMAGE_MISMATCH, L"IDS_ERROR", true},
-      {ERR_CONTROLLER_NOT_FOUND, L"IDS_ERROR", true},
-      {5, L"IDS_ERROR", true},
+      {STATUS_OK, L"IDS_SUCCESS", false, L"IDS_SUCCESS", L"IDS_CHECK_ONLY_OK"},
+      {ERR_ACPI_DEVICE_MISSING, L"IDS_FIND_NO_QMX", false, L"IDS_FIND_NO_QMX", L"IDS_FIND_NO_QMX"},
+      {ERR_PROVIDER_FAILED, L"IDS_FIND_NO_SW", false, L"IDS_FIND_NO_SW", L"IDS_FIND_NO_SW"},
+      {ERR_DOWNGRADE_REFUSED, L"IDS_DOWNGRADE", false, L"IDS_DOWNGRADE", L"IDS_DOWNGRADE"},
+      {ERR_ON_BATTERY, L"IDS_CAUTION", false, L"IDS_BATTERY_UNATTENDED", L"IDS_BATTERY_UNATTENDED"},
+      {ERR_ALREADY_RUNNING, L"IDS_BUSY", false, L"IDS_BUSY", L"IDS_BUSY"},
+      {ERR_NOT_INTERACTIVE, L"IDS_ERROR", true, L"IDS_ERROR", L"IDS_ERROR"},
+      {ERR_IMAGE_MISMATCH, L"IDS_ERROR", true, L"IDS_ERROR", L"IDS_ERROR"},
+      {ERR_CONTROLLER_NOT_FOUND, L"IDS_ERROR", true, L"IDS_ERROR", L"IDS_ERROR"},
+      {5, L"IDS_ERROR", true, L"IDS_ERROR", L"IDS_ERROR"},
   };
   for (const Case& c : cases) {
     StatusText text = StatusTextFor(c.status);
     EXPECT_EQ(std::wcscmp(text.key, c.key), 0) << std::hex << c.status;
     EXPECT_EQ(text.withCode, c.withCode) << std::hex << c.status;
+    for (bool checkOnly : {false, true}) {
+      text = UnattendedStatusTextFor(c.status, checkOnly);
+      EXPECT_EQ(std::wcscmp(text.key, checkOnly ? c.checkKey : c.silentKey), 0) << std::hex << c.status;
+      // A text added after some Update.ini files were shipped has its English fallback.
+      const bool added = std::wcscmp(text.key, L"IDS_CHECK_ONLY_OK") == 0 ||
+                         std::wcscmp(text.key, L"IDS_BATTERY_UNATTENDED") == 0;
+      EXPECT_EQ(text.fallback != nullptr, added) << std::hex << c.status;
+      if (text.fallback) {
+        EXPECT_EQ(std::wstring(text.fallback).find(L"click"), std::wstring::npos);
+      }
+    }
+  }
+}
+
+// README's list of exit codes under "Deploying" and the table the usage text
+// is written from hold the same codes.
+TEST(ExitCodes, ReadmeListsEveryCodeOfTheTable) {
+#ifdef _WIN32
+  std::ifstream readme("Z:" TBT_SOURCE_DIR "/README.md");
+#else
+  std::ifstream readme(TBT_SOURCE_DIR "/README.md");
+#endif
+  ASSERT_TRUE(readme.good());
+  std::set<uint32_t> listed;
+  bool other = false, inDeploying = false, inCodes = false;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind("## ", 0) == 0) inDeploying = line == "## Deploying";
+    if (!inDeploying) continue;
+    if (line == "Exit codes:") inCodes = true;
+    if (!inCodes || line.rfind("| ", 0) != 0) continue;
+    const std::string cell = line.substr(2, line.find(' ', 2) - 2);
+    if (cell == "other") other = true;
+    if (cell.rfind("0x", 0) == 0) {
+      EXPECT_TRUE(listed.insert(std::stoul(cell, nullptr, 16)).second) << cell;
+    }
+  }
+  size_t count = 0;
+  const ExitCodeRow* rows = ExitCodeRows(count);
+  std::set<uint32_t> table;
+  for (size_t i = 0; i < count; ++i) {
+    if (rows[i].anyOther) {
+      EXPECT_TRUE(other) << "README lists no row for the provider's codes";
+      continue;
+    }
+    table.insert(rows[i].code);
+    EXPECT_EQ(FindExitCode(rows[i].code), &rows[i]);
+    if (StatusName(rows[i].code)) {
+      EXPECT_STREQ(rows[i].name, StatusName(rows[i].code));
+    }
+  }
+  EXPECT_EQ(listed, table);
+  EXPECT_EQ(FindExitCode(5), nullptr);
+  EXPECT_EQ(FindExitCode(kExitInvalidCommandLine)->name, std::string("ERROR_INVALID_COMMAND_LINE"));
+}
+
+// True when `text` is well-formed UTF-8 (no cut character, no stray byte).
+bool IsUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const size_t n = lead < 0x80         ? 1
+                     : (lead >> 5) == 6  ? 2
+                     : (lead >> 4) == 14 ? 3
+                     : (lead >> 3) == 30 ? 4
+                                         : 0;
+    if (n == 0 || i + n > text.size()) return false;
+    for (size_t k = 1; k < n; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += n;
+  }
+  return true;
+}
+
+std::vector<std::string> g_events;
+void KeepEvent(const std::string& event) {
+  g_events.push_back(event);
+}
+
+// "日" (three bytes in UTF-8) repeated: the longest Windows path, in a script
+// that takes three bytes a character.
+std::string LongestPathUtf8() {
+  std::string path = "C:";
+  for (int i = 0; i < 32767 - 9; ++i) path += "\xE6\x97\xA5";
+  return path + "\\fw.bin";  // 32,767 characters
+}
+
+TEST(RunLog, TheLongestPathIsLoggedWhole) {
+  SetRunLogSink(KeepEvent);
+  g_events.clear();
+  const std::string path = LongestPathUtf8();
+  RunLog("image: %s", path.c_str());
+  RunLog("result: %s", ExitCodeForLog(1223).c_str());
+  SetRunLogSink(nullptr);
+  ASSERT_EQ(g_events.size(), 2u);
+  EXPECT_EQ(g_events[0], "image: " + path);
+  EXPECT_EQ(g_events[1], "result: 0x000004C7 ERROR_CANCELLED");
+  EXPECT_EQ(StatusForLog(1223), "0x000004C7 provider code");  // a step's code is the provider's
+}
+
+TEST(RunLog, ACutFallsOnACharacterAndSaysSo) {
+  const std::string event = "image: " + LongestPathUtf8();
+  EXPECT_EQ(FitRunLogEvent(event, event.size()), event);
+  for (size_t limit = 40; limit < 52; ++limit) {
+    const std::string cut = FitRunLogEvent(event, limit);
+    EXPECT_LE(cut.size(), limit) << limit;
+    EXPECT_GE(cut.size(), limit - 2) << limit;  // at most a character's other bytes given up
+    EXPECT_TRUE(IsUtf8(cut)) << limit;
+    EXPECT_EQ(cut.substr(cut.size() - std::strlen(kRunLogCutMark)), kRunLogCutMark) << limit;
+    EXPECT_EQ(event.compare(0, cut.size() - std::strlen(kRunLogCutMark), cut, 0,
+                            cut.size() - std::strlen(kRunLogCutMark)),
+              0);
   }
 }
 

@@ -23,7 +23,8 @@ std::filesystem::path ShippedIni() {
 const wchar_t* const kKeys[] = {
     L"IDS_UPDATE",         L"IDS_EXIT",        L"IDS_PROMPT",          L"IDS_CAUTION",    L"IDS_SHUTDOWN",
     L"IDS_SHUTDOWN_LATER", L"IDS_FIND_NO_QMX", L"IDS_SUCCESS",         L"IDS_FIND_NO_SW", L"IDS_DOWNGRADE",
-    L"IDS_ERROR",          L"IDS_BUSY",        L"IDS_SHUTDOWN_BLOCKED"};
+    L"IDS_ERROR",          L"IDS_BUSY",        L"IDS_SHUTDOWN_BLOCKED", L"IDS_CHECK_ONLY_OK",
+    L"IDS_BATTERY_UNATTENDED"};
 
 struct Language {
   uint16_t langId;
@@ -170,7 +171,8 @@ TEST_F(ShippedTexts, TextsFitTheBuffersThatShowThem) {
     EXPECT_LT(Text(lang.langId, L"IDS_ERROR").size(), 200u);
     // Result messages are fetched into 256 characters, layout texts into 512.
     for (const wchar_t* k : {L"IDS_FIND_NO_QMX", L"IDS_SUCCESS", L"IDS_FIND_NO_SW", L"IDS_DOWNGRADE",
-                             L"IDS_BUSY", L"IDS_SHUTDOWN_BLOCKED"}) {
+                             L"IDS_BUSY", L"IDS_SHUTDOWN_BLOCKED", L"IDS_CHECK_ONLY_OK",
+                             L"IDS_BATTERY_UNATTENDED"}) {
       EXPECT_LT(Text(lang.langId, k, 512).size(), 255u);
       EXPECT_EQ(Text(lang.langId, k, 256), Text(lang.langId, k, 512));
     }
@@ -185,6 +187,8 @@ TEST_F(ShippedTexts, CautionNamesTheUpdateButtonAsCaptioned) {
     SCOPED_TRACE(testing::Message() << "language 0x" << std::hex << lang.langId);
     const std::wstring caption = Text(lang.langId, L"IDS_UPDATE");
     EXPECT_NE(Text(lang.langId, L"IDS_CAUTION").find(caption), std::wstring::npos);
+    // Without a window there is no button to press.
+    EXPECT_EQ(Text(lang.langId, L"IDS_BATTERY_UNATTENDED").find(caption), std::wstring::npos);
   }
 }
 

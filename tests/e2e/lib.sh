@@ -128,12 +128,13 @@ run_silent_prepared() {
 }
 
 # Copies the program with its data folder (and the image, unless "-") to
-# C:\e2e\CASE and clears the stand-ins' records, unless KEEP_RECORDS is set
-# (a run started beside another one that is still recording).
+# C:\e2e\CASE (CASE may hold "/" for deeper folders) and clears the stand-ins'
+# records, unless KEEP_RECORDS is set (a run started beside another one that is
+# still recording).
 prepare_run() {
   local name="$1" image="$2"
   RUN_DIR="$WINEPREFIX/drive_c/e2e/$name"
-  RUN_WIN="C:\\e2e\\$name"
+  RUN_WIN="C:\\e2e\\${name//\//\\}"  # CASE may name a folder deeper down: a/b
   rm -rf "$RUN_DIR"
   mkdir -p "$RUN_DIR/data"
   cp -f "$E2E_PRODUCT/TbtFwUpdate.exe" "$RUN_DIR/"

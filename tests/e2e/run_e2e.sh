@@ -337,14 +337,14 @@ case_commands_during_run() {
 # The compatible newer image against a provider steered to fail: the window
 # shows the failure, Exit is offered, the exit code is the status, and the
 # firmware was never written. Runs side by side with other such cases.
-case_fault() {  # NAME STATUS READS KEY=VALUE...   (READS: ReadFirmware calls expected, - unchecked)
-  local name=$1 status=$2 reads=$3
-  shift 3
+case_fault() {  # NAME STATUS READS LOGGED KEY=VALUE...   (READS: ReadFirmware calls expected, - unchecked;
+  local name=$1 status=$2 reads=$3 logged=$4  #  LOGGED: what the log says of the failed provider step)
+  shift 4
   begin_case "$name" "provider fault $*: $status"
   use_run_sim "$name"
   configure_provider "$@"
   local text
-  if run_update "$name" "$NEWER"; then
+  if run_update "$name" "$NEWER" "/l=C:\\e2e\\$name\\log.txt"; then
     # Read from this run's copy of the texts, whichever case ran before.
     if [ "$status" = 0x10430003 ]; then
       text=$(ini_text 409 IDS_FIND_NO_SW)
@@ -352,6 +352,7 @@ case_fault() {  # NAME STATUS READS KEY=VALUE...   (READS: ReadFirmware calls ex
       text="$(ini_text 409 IDS_ERROR) (0X${status#0x})"
     fi
     expect_failure_window "$text" "$status"
+    expect_true "the log says [$logged]" grep -qF -- "$logged" "$RUN_DIR/log.txt"
     expect_eq "UpdateFirmware executions" 0 "$(count_calls UpdateFirmware)"
     expect_true "no bytes reached the provider's write" test ! -e "$SIM/received.bin"
     [ "$reads" = - ] || expect_eq "ReadFirmware calls (the fault ends the check)" "$reads" "$(count_calls ReadFirmware)"
@@ -393,17 +394,20 @@ case_faults() {
     end_case
     return
   fi
-  local runs=() fault at
+  local runs=() fault at failed=': 0x10430003 ERR_PROVIDER_FAILED; '
+  declare -A said=([FailReadFirmware]=': 0x0000001F provider code' [ShortReadFirmware]="${failed}short answer: 3 of 4 bytes"
+    [OmitReadData]="${failed}the answer has no data")
   for fault in FailReadFirmware=0x1F ShortReadFirmware=1 OmitReadData=1; do
     for at in 0 $((reads / 2)) $((reads - 1)); do
       local status=0x10430003
       [ "${fault%%=*}" = FailReadFirmware ] && status=0x0000001F
-      runs+=("case_fault fault_${fault%%=*}_after_$at $status $((at + 1)) $fault FaultAfter=$at")
+      runs+=("case_fault fault_${fault%%=*}_after_$at $status $((at + 1)) '${said[${fault%%=*}]}' $fault FaultAfter=$at")
     done
   done
-  runs+=("case_fault fault_put_buffer 0x10430003 $reads FailPut=Buffer")
-  runs+=("case_fault fault_put_offset 0x10430003 0 FailPut=offset")
-  runs+=("case_fault fault_no_version 0x10430003 0 OmitNvmVersion=1")
+  local not_run='not stored (HRESULT 0x80041001), so the method was not executed'
+  runs+=("case_fault fault_put_buffer 0x10430003 $reads 'UpdateFirmware 20480 bytes${failed}in-parameter Buffer $not_run' FailPut=Buffer")
+  runs+=("case_fault fault_put_offset 0x10430003 0 'ReadFirmware offset 0x4, length 4${failed}in-parameter offset $not_run' FailPut=offset")
+  runs+=("case_fault fault_no_version 0x10430003 0 'GetCurrentNvmVersion${failed}the answer has no NvmVersion' OmitNvmVersion=1")
   run_side_by_side "${runs[@]}"
 }
 
@@ -431,6 +435,12 @@ case_unattended() {  # NAME IMAGE STATUS UPDATES OPTIONS...
   local name_of
   name_of=$(tr -d '\r' <"$RUN_DIR/launcher.out" | grep -m1 "^$status ")
   expect_true "the console line names the status [$name_of]" test -n "$name_of"
+  if [ "$status" = 0x00000000 ]; then
+    # A check says it wrote nothing; only an update says it updated.
+    local said=IDS_SUCCESS
+    [[ " $* " = *" /c "* ]] && said=IDS_CHECK_ONLY_OK
+    expect_eq "the console text" "$status STATUS_OK $(ini_text 409 $said)" "$name_of"
+  fi
   # The log: each step in order, the image's fingerprint, both layouts, the outcome.
   local text="$RUN_DIR/support log.txt" sha
   sha=$(sha256sum "$image" | cut -d' ' -f1)
@@ -443,7 +453,9 @@ case_unattended() {  # NAME IMAGE STATUS UPDATES OPTIONS...
     'image: version 0x' 'check and version policy: ' 'device 0x00060057 off' "result: $status"; do
     expect_true "the log has [$step]" grep -qF -- "$step" "$text"
   done
-  expect_eq "lines without their time" 0 "$(grep -cvE '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z ' "$text")"
+  expect_eq "lines without their time and process id" 0 \
+    "$(grep -cvE '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z \[[0-9]+\] ' "$text")"
+  expect_eq "UpdateFirmware lines in the log" "$updates" "$(grep -cE '^[^ ]+ \[[0-9]+\] UpdateFirmware ' "$text")"
   cp -f "$RUN_DIR/launcher.out" "$E2E_OUT/$name-console.txt"
   end_case
 }
@@ -459,7 +471,7 @@ case_unattended_runs() {
   local text="$E2E_OUT/silent_other_board-log.txt"
   expect_true "[$refused_row]" grep -qF "$refused_row" "$text"
   expect_true "no UpdateFirmware line" bash -c "! grep -q UpdateFirmware '$text'"
-  expect_true "the check-only run says it wrote nothing" grep -q 'check only: the image would be written' \
+  expect_true "the check-only run says it wrote nothing" grep -q 'check only: the image suits and would be written' \
     "$E2E_OUT/check_newer-log.txt"
   end_case
 }
@@ -743,6 +755,119 @@ case_end_session_during_write() {
   end_case
 }
 
+# --- command lines a deployment run refuses: 1639, nothing touched -------------
+
+# The run touched nothing: no device, no provider, no log, no record.
+expect_untouched() {  # LOG_FILE
+  expect_true "the provider was never called" test ! -s "$SIM/provider.log"
+  expect_eq "device record" "" "$(acpi_events)"
+  expect_true "no log was kept" test ! -e "$1"
+}
+
+case_refused_line() {  # NAME TEXT_ON_CONSOLE ARGS...
+  local name=$1 said=$2
+  shift 2
+  begin_case "$name" "$*: refused with 1639, nothing touched"
+  use_run_sim "$name"
+  configure_provider
+  run_silent "$name" "$NEWER" "$@" "/l=C:\\e2e\\$name\\log.txt"
+  expect_eq "exit code" 0x00000667 "$(exit_code)"
+  expect_true "the console says [$said]" grep -qF -- "$said" "$RUN_DIR/launcher.out"
+  expect_untouched "$RUN_DIR/log.txt"
+  cp -f "$RUN_DIR/launcher.out" "$E2E_OUT/$name-console.txt"
+  end_case
+}
+
+# The quoting slip as a batch file writes it, run through cmd: the runtime
+# reads \" as a quote, so "/c" lands inside the log's path.
+case_quoting_slip() {
+  begin_case quoting_slip 'batch line /s /l="C:\logs\a b\" /c through cmd: 1639, nothing written'
+  use_run_sim quoting_slip
+  configure_provider
+  prepare_run quoting_slip "$NEWER"
+  mkdir -p "$RUN_DIR/logs/a b"
+  printf '@echo off\r\ncd /d C:\\e2e\\quoting_slip\r\nTbtFwUpdate.exe /s /l="C:\\e2e\\quoting_slip\\logs\\a b\\" /c\r\necho exit=%%ERRORLEVEL%%\r\n' \
+    >"$RUN_DIR/deploy.cmd"
+  TBTSIM_DIR="$SIM_WIN" timeout 120 wine cmd /c 'C:\e2e\quoting_slip\deploy.cmd' </dev/null >"$RUN_DIR/cmd.out" 2>&1
+  cp -f "$RUN_DIR/cmd.out" "$E2E_OUT/quoting_slip-console.txt"
+  expect_true "exit 1639 [$(tr -d '\r' <"$RUN_DIR/cmd.out" | grep exit=)]" grep -q '^exit=1639' <(tr -d '\r' <"$RUN_DIR/cmd.out")
+  expect_true "the console names the argument" grep -qF 'ERROR_INVALID_COMMAND_LINE unknown or malformed argument: /l=C:\e2e\quoting_slip\logs\a b" /c' "$RUN_DIR/cmd.out"
+  expect_true "nothing reached the provider's write" test ! -e "$SIM/received.bin"
+  expect_untouched "$RUN_DIR/logs/a b/log.txt"
+  expect_eq "files in the log folder" "" "$(ls -A "$RUN_DIR/logs/a b")"
+  end_case
+}
+
+case_refused_lines() {
+  run_side_by_side \
+    "case_refused_line check_typo 'ERROR_INVALID_COMMAND_LINE unknown or malformed argument: /check' /s /check" \
+    "case_refused_line silent_help 'TbtFwUpdate [/s | /c] [/l=PATH]' /s '/?'"
+  case_quoting_slip
+}
+
+# --- the record fleet tools read ------------------------------------------------
+
+reg_value() {  # NAME: the value's data as reg prints it
+  $WINE64 reg query 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' /v "$1" </dev/null 2>/dev/null | tr -d '\r' |
+    sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
+}
+
+case_record() {
+  begin_case record "after /s and /c the registry holds the last attempt and the last check"
+  $WINE64 reg delete 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' /f </dev/null >/dev/null 2>&1
+  use_run_sim record_update
+  configure_provider
+  run_silent record_update "$NEWER" /s
+  expect_eq "exit code of /s" 0x00000000 "$(exit_code)"
+  local sha version
+  sha=$(sha256sum "$NEWER" | cut -d' ' -f1)
+  version=$(tr -d '[:space:]' <"$E2E_SAMPLES/controller.version")
+  $WINE64 reg query 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' </dev/null 2>&1 | tr -d '\r' >"$E2E_OUT/record-after-s.txt"
+  expect_eq "LastAttemptStatus" 0x0 "$(reg_value LastAttemptStatus)"
+  expect_eq "LastAttemptImageSha256" "$sha" "$(reg_value LastAttemptImageSha256)"
+  expect_eq "ControllerVersion" "$(printf '0x%x' "$version")" "$(reg_value ControllerVersion)"
+  expect_true "LastAttemptTime is ISO 8601 UTC [$(reg_value LastAttemptTime)]" \
+    grep -qE '^20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-5][0-9]Z$' <<<"$(reg_value LastAttemptTime)"
+  local attempt_time
+  attempt_time=$(reg_value LastAttemptTime)
+  use_run_sim record_check
+  configure_provider
+  run_silent record_check "$OLDER" /c
+  expect_eq "exit code of /c" 0x1043000C "$(exit_code)"
+  $WINE64 reg query 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' </dev/null 2>&1 | tr -d '\r' >"$E2E_OUT/record-after-c.txt"
+  expect_eq "LastCheckStatus" 0x1043000c "$(reg_value LastCheckStatus)"
+  expect_eq "the check left LastAttemptImageSha256" "$sha" "$(reg_value LastAttemptImageSha256)"
+  expect_eq "the check left LastAttemptStatus" 0x0 "$(reg_value LastAttemptStatus)"
+  expect_eq "the check left LastAttemptTime" "$attempt_time" "$(reg_value LastAttemptTime)"
+  end_case
+}
+
+# --- an install folder of about 330 characters of Japanese ------------------------
+
+case_long_japanese_path() {
+  begin_case long_japanese_path "installed about 330 characters deep in Japanese: the log is valid UTF-8 and whole"
+  use_run_sim long_japanese_path
+  configure_provider
+  # Four folders of 80 characters (240 bytes: a Linux name holds 255 at most).
+  local part folder=long_japanese_path i
+  part=$(printf 'ファームウェア更新%.0s' $(seq 1 9))
+  part=${part:0:80}
+  for i in 1 2 3 4; do folder="$folder/$part"; done
+  prepare_run "$folder" "$NEWER"
+  local chars
+  chars=$(printf '%s' "$RUN_WIN" | wc -m)
+  expect_true "the install folder has $chars characters" test "$chars" -ge 330
+  run_silent "$folder" "$NEWER" /s "/l=C:\\e2e\\long.log"
+  local text="$WINEPREFIX/drive_c/e2e/long.log"
+  cp -f "$text" "$E2E_OUT/long_japanese_path-log.txt" 2>/dev/null
+  expect_eq "exit code" 0x00000000 "$(exit_code)"
+  expect_true "the log is valid UTF-8" iconv -f UTF-8 -t UTF-8 "$text" -o /dev/null
+  expect_true "the log names the whole image path" grep -qF "image: $RUN_WIN\\data\\$(basename "$NEWER")" "$text"
+  expect_eq "UpdateFirmware executions" 1 "$(count_calls UpdateFirmware)"
+  rm -f "$text"
+  end_case
+}
+
 # Cases in the order they run, grouped by prefix; E2E_CASES (a regular
 # expression over the names) picks some of them.
 PLAN=(
@@ -753,6 +878,7 @@ PLAN=(
   "FULL planted_dlls"
   "FULL two_silent_runs" "FULL window_while_silent_writes" "FULL check_during_window_write"
   "FULL end_session_during_write"
+  "FULL refused_lines" "FULL record" "FULL long_japanese_path"
 )
 started=$(date +%s)
 current=""

@@ -20,7 +20,9 @@
 // not met in time, 2 no window, 3 usage.
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -110,6 +112,74 @@ class RecordFile {
   HANDLE file_;
 };
 
+// The full image path of a process, however long.
+std::wstring ImagePath(DWORD pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return {};
+  std::wstring path(32768, L'\0');
+  DWORD size = static_cast<DWORD>(path.size());
+  if (!QueryFullProcessImageNameW(process, 0, &path[0], &size)) size = 0;
+  CloseHandle(process);
+  path.resize(size);
+  return path;
+}
+
+std::vector<DWORD> ProcessIds() {
+  std::vector<DWORD> ids;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return ids;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    ids.push_back(entry.th32ProcessID);
+  CloseHandle(snapshot);
+  return ids;
+}
+
+// A program whose path is MAX_PATH characters or longer: Wine's CreateProcessW
+// cannot find it, and given such a folder as the current one it corrupts its
+// own heap (glibc aborts). Wine's loader started from a Unix shell takes any
+// path, so the program is started so and then found by its image path.
+bool StartDeep(const std::vector<std::wstring>& command, PROCESS_INFORMATION& process) {
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  auto toUnix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!toUnix) return false;
+  char* unixPath = toUnix(command[0].c_str());
+  if (!unixPath) return false;
+  const std::string utf8(unixPath);
+  HeapFree(GetProcessHeap(), 0, unixPath);
+  std::wstring unixWide(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0)),
+                        L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &unixWide[0], static_cast<int>(unixWide.size()));
+  unixWide.resize(unixWide.size() - 1);
+
+  std::vector<std::wstring> shell = {L"Z:\\bin\\sh", L"-c", L"exec \"${WINELOADER:-wine}\" \"$0\" \"$@\"", unixWide};
+  shell.insert(shell.end(), command.begin() + 1, command.end());
+  std::wstring line = InspectJoinArgs(shell);
+  const std::vector<DWORD> before = ProcessIds();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION unixProcess{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &unixProcess))
+    return false;
+  CloseHandle(unixProcess.hThread);
+  CloseHandle(unixProcess.hProcess);  // a Unix process: nothing to wait on
+  for (int waited = 0; waited < 30000; waited += 5) {
+    for (DWORD pid : ProcessIds()) {
+      if (std::find(before.begin(), before.end(), pid) != before.end()) continue;
+      if (CompareStringOrdinal(ImagePath(pid).c_str(), -1, command[0].c_str(), -1, TRUE) != CSTR_EQUAL)
+        continue;
+      process.hProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+      process.dwProcessId = pid;
+      return process.hProcess != nullptr;
+    }
+    Sleep(5);
+  }
+  return false;
+}
+
 int Launch(const std::wstring& recordPath, const std::vector<std::wstring>& command) {
   RecordFile record(recordPath);
   if (!record.ok()) {
@@ -126,13 +196,15 @@ int Launch(const std::wstring& recordPath, const std::vector<std::wstring>& comm
   PROCESS_INFORMATION process{};
   LARGE_INTEGER start;
   QueryPerformanceCounter(&start);
-  if (!CreateProcessW(command[0].c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+  const bool deep = command[0].size() >= MAX_PATH;
+  if (deep ? !StartDeep(command, process)
+           : !CreateProcessW(command[0].c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
     record.Line("error=launch " + std::to_string(GetLastError()));
     Err("cannot start " + WideToUtf8(command[0]));
     return 3;
   }
-  CloseHandle(process.hThread);
+  if (process.hThread) CloseHandle(process.hThread);
   record.Line("launched pid=" + std::to_string(process.dwProcessId) + " command=" + WideToUtf8(line));
 
   HWND hwnd = nullptr;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/run_log.h"
 #include "controller/tbt_wmi.h"
 #include "tests/win/controller/fake_wbem.h"
 #include "tests/win/controller/iat_patch.h"
@@ -421,47 +422,77 @@ TEST_F(WmiClientTest, ProviderCodesOfEveryMethodPassThroughUnchanged) {
   }
 }
 
+std::vector<std::string> g_logged;
+void KeepLogLine(const std::string& event) {
+  g_logged.push_back(event);
+}
+
+// The log of each call says what became of it: the step that stopped it, and
+// that the method was then not executed, or what the answer lacked.
 TEST_F(WmiClientTest, EveryFailedStepIsProviderFailedAndReleasesWhatItGot) {
+  const std::string kFailed = ": 0x10430003 ERR_PROVIDER_FAILED";
+  const std::string kVersion = "GetCurrentNvmVersion" + kFailed + "; ";
+  const std::string kRead = "ReadFirmware offset 0x0, length 4" + kFailed + "; ";
+  const std::string kUpdate = "UpdateFirmware 3 bytes" + kFailed + "; ";
+  const std::string kReadOk = "ReadFirmware offset 0x0, length 4: 0x00000000 STATUS_OK";
+  const std::string kNotRun = ", so the method was not executed";
   const struct {
     const char* what;
     void (*setUp)(FakeProvider&);
     std::vector<TbtStatus> expected;  // GetCurrentNvmVersion, ReadFirmware, UpdateFirmware
     size_t execs;
+    std::vector<std::string> logged;  // the three calls' lines
   } cases[] = {
       {"class object",
        [](FakeProvider& p) { p.getObjectResult = WBEM_E_ACCESS_DENIED; },
        {ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED},
-       0},
+       0,
+       {kVersion + "class SdkTbtController not available" + kNotRun,
+        kRead + "class SdkTbtController not available" + kNotRun,
+        kUpdate + "class SdkTbtController not available" + kNotRun}},
       {"method signature",
        [](FakeProvider& p) { p.getMethodResult = WBEM_E_FAILED; },
        {ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED},
-       0},
+       0,
+       {kVersion + "the class has no such method, so it was not executed",
+        kRead + "the class has no such method, so it was not executed",
+        kUpdate + "the class has no such method, so it was not executed"}},
       {"method missing",
        [](FakeProvider& p) { p.methods.clear(); },
        {ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED},
-       0},
+       0,
+       {kVersion + "the class has no such method, so it was not executed",
+        kRead + "the class has no such method, so it was not executed",
+        kUpdate + "the class has no such method, so it was not executed"}},
       {"no in-signature",
        [](FakeProvider& p) {
          p.methods = {{L"ReadFirmware", false}, {L"UpdateFirmware", false}, {L"GetCurrentNvmVersion", false}};
        },
        {STATUS_OK, ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED},
-       1},
+       1,
+       {"GetCurrentNvmVersion: 0x00000000 STATUS_OK, version 0x33",
+        kRead + "no in-parameter object" + kNotRun, kUpdate + "no in-parameter object" + kNotRun}},
       {"in-parameter object",
        [](FakeProvider& p) { p.spawnResult = WBEM_E_OUT_OF_MEMORY; },
        {STATUS_OK, ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED},
-       1},
+       1,
+       {"GetCurrentNvmVersion: 0x00000000 STATUS_OK, version 0x33",
+        kRead + "no in-parameter object" + kNotRun, kUpdate + "no in-parameter object" + kNotRun}},
       {"execution",
        [](FakeProvider& p) {
          for (auto& a : p.answers) a.second.result = WBEM_E_PROVIDER_FAILURE;
        },
        {ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED},
-       3},
+       3,
+       {kVersion + "the call failed (HRESULT 0x80041004)", kRead + "the call failed (HRESULT 0x80041004)",
+        kUpdate + "the call failed (HRESULT 0x80041004)"}},
       {"no out-parameters",
        [](FakeProvider& p) {
          for (auto& a : p.answers) a.second.noOutParams = true;
        },
        {ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED},
-       3},
+       3,
+       {kVersion + "no answer came back", kRead + "no answer came back", kUpdate + "no answer came back"}},
       // A parameter that did not arrive stops the call before it is executed.
       {"Put of offset and Buffer",
        [](FakeProvider& p) {
@@ -469,27 +500,56 @@ TEST_F(WmiClientTest, EveryFailedStepIsProviderFailedAndReleasesWhatItGot) {
          p.putResults[L"Buffer"] = WBEM_E_FAILED;
        },
        {STATUS_OK, ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED},
-       1},
+       1,
+       {"GetCurrentNvmVersion: 0x00000000 STATUS_OK, version 0x33",
+        kRead + "in-parameter offset not stored (HRESULT 0x80041005)" + kNotRun,
+        kUpdate + "in-parameter Buffer not stored (HRESULT 0x80041001)" + kNotRun}},
       {"Put of length and BufferSize",
        [](FakeProvider& p) {
          p.putResults[L"length"] = WBEM_E_FAILED;
          p.putResults[L"BufferSize"] = WBEM_E_FAILED;
        },
        {STATUS_OK, ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED},
-       1},
+       1,
+       {"GetCurrentNvmVersion: 0x00000000 STATUS_OK, version 0x33",
+        kRead + "in-parameter length not stored (HRESULT 0x80041001)" + kNotRun,
+        kUpdate + "in-parameter BufferSize not stored (HRESULT 0x80041001)" + kNotRun}},
+      // Answers that lack what a success needs, and a failed call's version.
+      {"short, missing, failed",
+       [](FakeProvider& p) {
+         p.answers[L"GetCurrentNvmVersion"].out[L"ReturnValue"] = OwnedVariant::I4(0x1F);
+         p.answers[L"ReadFirmware"].out[L"data"] = OwnedVariant::Bytes({1, 2, 3});
+       },
+       {0x1F, ERR_PROVIDER_FAILED, STATUS_OK},
+       3,
+       {"GetCurrentNvmVersion: 0x0000001F provider code", kRead + "short answer: 3 of 4 bytes",
+        "UpdateFirmware 3 bytes: 0x00000000 STATUS_OK"}},
+      {"no data, no version",
+       [](FakeProvider& p) {
+         p.answers[L"GetCurrentNvmVersion"].out.erase(L"NvmVersion");
+         p.answers[L"ReadFirmware"].out.erase(L"data");
+       },
+       {ERR_PROVIDER_FAILED, ERR_PROVIDER_FAILED, STATUS_OK},
+       3,
+       {kVersion + "the answer has no NvmVersion", kRead + "the answer has no data",
+        "UpdateFirmware 3 bytes: 0x00000000 STATUS_OK"}},
   };
+  SetRunLogSink(KeepLogLine);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     FakeProvider provider;
     provider.ListController(OwnedVariant::String(L"C"));
     AnswerAll(provider, 0);
     c.setUp(provider);
+    g_logged.clear();
     {
       Connection connection(provider);
       EXPECT_EQ(CallAll(), c.expected);
     }
     EXPECT_EQ(provider.execs.size(), c.execs);
+    EXPECT_EQ(g_logged, c.logged);
   }
+  SetRunLogSink(nullptr);
 }
 
 // A locator handed out in place of the platform's, recording what the client asks of it.

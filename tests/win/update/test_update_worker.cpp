@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/status.h"
 #include "tests/win/update/worker_scenario.h"
+#include "update/attempt_record.h"
 #include "tools/bench/family_images.h"
 
 namespace {
@@ -324,6 +326,28 @@ std::string Sha256Hex(const std::vector<uint8_t>& bytes) {
   return hex;
 }
 
+// A value of the attempt record, as fleet tools read it (64-bit view).
+std::wstring RecordValue(HKEY hRoot, const wchar_t* subkey, const wchar_t* name) {
+  wchar_t text[128] = L"";
+  DWORD size = sizeof text - sizeof(wchar_t);
+  DWORD type = 0;
+  HKEY hKey = nullptr;
+  if (RegOpenKeyExW(hRoot, subkey, 0, KEY_READ | KEY_WOW64_64KEY, &hKey) != ERROR_SUCCESS) return L"(no key)";
+  const LONG result = RegQueryValueExW(hKey, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+  RegCloseKey(hKey);
+  if (result != ERROR_SUCCESS) return L"(none)";
+  if (type == REG_DWORD) {
+    DWORD value = 0;
+    std::memcpy(&value, text, sizeof value);
+    return std::to_wstring(value);
+  }
+  return type == REG_SZ ? std::wstring(text) : L"(type " + std::to_wstring(type) + L")";
+}
+
+std::wstring Wide(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
 bool Logged(const ScenarioOutcome& outcome, const std::string& start) {
   return std::any_of(outcome.log.begin(), outcome.log.end(),
                      [&](const std::string& line) { return line.rfind(start, 0) == 0; });
@@ -350,6 +374,13 @@ TEST_F(UpdateWorkerTest, TheLogTellsEachStepAndWhyAnImageWasRefused) {
           std::string("device 0x00060057 off")})
       EXPECT_TRUE(Logged(outcome, start)) << start;
     for (const std::string& line : outcome.log) EXPECT_LT(line.size(), 400u) << "no image bytes: " << line;
+    // On record for fleet tools, where they look.
+    EXPECT_TRUE(Logged(
+        outcome, "record HKLM\\SOFTWARE\\Vorn\\TbtFwUpdate (64-bit view): LastAttemptStatus 0x00000000"));
+    EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptImageSha256"),
+              Wide(Sha256Hex(pair.image)));
+    EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"ControllerVersion"), L"48");
+    EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptImageVersion"), L"49");
   }
   // Snk0 of family 5, at section offset 0x121: another board.
   pair.image[0x4000 + 0x121] ^= 0x10;
@@ -359,6 +390,44 @@ TEST_F(UpdateWorkerTest, TheLogTellsEachStepAndWhyAnImageWasRefused) {
   ASSERT_EQ(outcome.status, ERR_IMAGE_MISMATCH);
   EXPECT_TRUE(Logged(outcome, "refused by row 45 \"Snk0\" (mask 0xFF): controller 0x"));
   EXPECT_TRUE(Logged(outcome, "check and version policy: 0x10430006 ERR_IMAGE_MISMATCH"));
+  EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptStatus"),
+            std::to_wstring(ERR_IMAGE_MISMATCH));
+}
+
+// The record through the platform's registry functions, under a key of the
+// test's own: a check leaves the record of the last update as it was.
+TEST(AttemptRecordTest, ACheckNeverHidesTheLastUpdate) {
+  const wchar_t kKey[] = L"Software\\TbtFwUpdateTest\\Record";
+  RegDeleteKeyExW(HKEY_CURRENT_USER, kKey, KEY_WOW64_64KEY, 0);
+  AttemptRecord attempt;
+  attempt.status = 0x1F;
+  attempt.controllerVersion = 0x20;
+  attempt.imageVersion = 0x22;
+  attempt.imageSha256 = "d1e1e72575073b9401374f69b5ae0b84ded38d008bd66a556225db15fe67bc16";
+  ASSERT_EQ(WriteAttemptRecord(HKEY_CURRENT_USER, kKey, attempt), ERROR_SUCCESS);
+  EXPECT_EQ(RecordValue(HKEY_CURRENT_USER, kKey, L"LastCheckStatus"), L"(none)");
+  AttemptRecord check = attempt;
+  check.checkOnly = true;
+  check.status = STATUS_OK;
+  check.imageSha256 = "00";
+  ASSERT_EQ(WriteAttemptRecord(HKEY_CURRENT_USER, kKey, check), ERROR_SUCCESS);
+  EXPECT_EQ(RecordValue(HKEY_CURRENT_USER, kKey, L"LastAttemptStatus"), L"31");
+  EXPECT_EQ(RecordValue(HKEY_CURRENT_USER, kKey, L"ControllerVersion"), L"32");
+  EXPECT_EQ(RecordValue(HKEY_CURRENT_USER, kKey, L"LastAttemptImageVersion"), L"34");
+  EXPECT_EQ(RecordValue(HKEY_CURRENT_USER, kKey, L"LastAttemptImageSha256"), Wide(attempt.imageSha256));
+  EXPECT_EQ(RecordValue(HKEY_CURRENT_USER, kKey, L"LastCheckStatus"), L"0");
+  // ISO 8601, UTC, to the second.
+  for (const wchar_t* name : {L"LastAttemptTime", L"LastCheckTime"}) {
+    const std::wstring time = RecordValue(HKEY_CURRENT_USER, kKey, name);
+    ASSERT_EQ(time.size(), 20u) << name;
+    EXPECT_EQ(time.substr(0, 2), L"20");
+    EXPECT_EQ(time[10], L'T');
+    EXPECT_EQ(time.back(), L'Z');
+  }
+  SYSTEMTIME t{};
+  t.wYear = 2026, t.wMonth = 12, t.wDay = 8, t.wHour = 6, t.wMinute = 4, t.wSecond = 3;
+  EXPECT_EQ(Iso8601Utc(t), L"2026-12-08T06:04:03Z");
+  RegDeleteKeyExW(HKEY_CURRENT_USER, kKey, KEY_WOW64_64KEY, 0);
 }
 
 TEST_F(UpdateWorkerTest, ProviderFailuresEndBeforeTheImageIsTouched) {

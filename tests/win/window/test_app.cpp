@@ -96,8 +96,23 @@ class ProductRun {
   PROCESS_INFORMATION m_pi{};
 };
 
+std::string ReadAll(const std::wstring& path) {
+  HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return {};
+  std::string text(::GetFileSize(h, nullptr), '\0');
+  DWORD read = 0;
+  if (!text.empty()) ::ReadFile(h, &text[0], static_cast<DWORD>(text.size()), &read, nullptr);
+  ::CloseHandle(h);
+  return text.substr(0, read);
+}
+
 TEST(ProductTest, ClosedBeforeAnyAttemptExitsCancelled) {
-  ProductRun run(L"");
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring log = std::wstring(temp) + L"tbt-closed.log";
+  ::DeleteFileW(log.c_str());
+  ProductRun run(L"/l=" + log);
   ASSERT_TRUE(run.m_started);
   HWND hWnd = run.Window();
   ASSERT_TRUE(hWnd);
@@ -108,6 +123,9 @@ TEST(ProductTest, ClosedBeforeAnyAttemptExitsCancelled) {
   EXPECT_EQ(TextOf(::GetDlgItem(hWnd, IDC_MESSAGE)), ProductText(0x0409, L"IDS_PROMPT"));
   ::PostMessageW(hWnd, WM_CLOSE, 0, 0);
   EXPECT_EQ(run.ExitCode(), static_cast<DWORD>(ERROR_CANCELLED));
+  // The window's own code, named as such: no provider was ever asked.
+  EXPECT_NE(ReadAll(log).find("] result: 0x000004C7 ERROR_CANCELLED\r\n"), std::string::npos) << ReadAll(log);
+  ::DeleteFileW(log.c_str());
 }
 
 TEST(ProductTest, LanguageOptionSelectsTheTexts) {
@@ -140,17 +158,6 @@ TEST(ProductTest, MissingDeviceIsReportedAndBecomesTheExitCode) {
   EXPECT_EQ(run.ExitCode(), ERR_ACPI_DEVICE_MISSING);
 }
 
-std::string ReadAll(const std::wstring& path) {
-  HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return {};
-  std::string text(::GetFileSize(h, nullptr), '\0');
-  DWORD read = 0;
-  if (!text.empty()) ::ReadFile(h, &text[0], static_cast<DWORD>(text.size()), &read, nullptr);
-  ::CloseHandle(h);
-  return text.substr(0, read);
-}
-
 // Without a window: the outcome is the exit code, one line goes to whoever
 // started the program, and the log tells the steps. Under Wine there is no
 // ACPI device, so a silent run ends at its first check, and no window is
@@ -160,37 +167,67 @@ TEST(ProductTest, SilentRunsAndHelpWriteToTheirStarterAndKeepNoWindow) {
   ::GetTempPathW(MAX_PATH, temp);
   const std::wstring out = std::wstring(temp) + L"tbt-app-out.txt";
   const std::wstring log = std::wstring(temp) + L"tbt app log.txt";
+  const std::wstring other = std::wstring(temp) + L"tbt app other.txt";
   const struct {
     std::wstring args;
     DWORD exitCode;
     std::string firstLine;  // of what the starter reads
     bool logged;
+    int logLink = 0;  // the log's name is 1: a hard link, 2: a symbolic link to another file
   } cases[] = {
       {L"/s /l=\"" + log + L"\"", ERR_ACPI_DEVICE_MISSING, "0x10430001 ERR_ACPI_DEVICE_MISSING ", true},
       {L"/C /downgradable", ERR_ACPI_DEVICE_MISSING, "0x10430001 ERR_ACPI_DEVICE_MISSING ", false},
-      {L"/?", 0, "TbtFwUpdate [/s | /c] [/l=PATH]", false},
+      {L"/?", 1639, "TbtFwUpdate [/s | /c] [/l=PATH]", false},
+      {L"/s /? /l=\"" + log + L"\"", 1639, "TbtFwUpdate [/s | /c] [/l=PATH]", false},
+      // The runtime reads \" as a quote: /c lands inside the log's path.
+      {L"/s /l=\"" + log + L"\\\" /c", 1639, "0x00000667 ERROR_INVALID_COMMAND_LINE ", false},
+      {L"/s /check /l=\"" + log + L"\"", 1639, "0x00000667 ERROR_INVALID_COMMAND_LINE ", false},
+      {L"/s /l=\"" + log + L"\"", ERR_ACPI_DEVICE_MISSING, "0x10430001 ", false, 1},
+      {L"/s /l=\"" + log + L"\"", ERR_ACPI_DEVICE_MISSING, "0x10430001 ", false, 2},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.args.begin(), c.args.end()));
+    SCOPED_TRACE(std::string(c.args.begin(), c.args.end()) + " link " + std::to_string(c.logLink));
     ::DeleteFileW(out.c_str());
     ::DeleteFileW(log.c_str());
+    ::DeleteFileW(other.c_str());
+    if (c.logLink) {
+      HANDLE h = ::CreateFileW(other.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+      ASSERT_NE(h, INVALID_HANDLE_VALUE);
+      ::CloseHandle(h);
+      if (c.logLink == 1) {
+        ASSERT_TRUE(::CreateHardLinkW(log.c_str(), other.c_str(), nullptr));
+      } else if (!::CreateSymbolicLinkW(log.c_str(), other.c_str(), 0) ||
+                 !(::GetFileAttributesW(log.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                 ::GetFileAttributesW(log.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        // Wine 8 reports success and makes no link, and shows a link made by
+        // the host as the file it points to: only Windows can show this one.
+        continue;
+      }
+    }
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE hOut =
         ::CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(hOut, INVALID_HANDLE_VALUE);
+    DWORD pid = 0;
     {
       ProductRun run(c.args, hOut);
       ASSERT_TRUE(run.m_started);
+      pid = run.m_pi.dwProcessId;
       EXPECT_EQ(run.ExitCode(), c.exitCode);
       EXPECT_EQ(::FindWindowW(nullptr, kTitle), nullptr);
     }
     ::CloseHandle(hOut);
     EXPECT_EQ(ReadAll(out).substr(0, c.firstLine.size()), c.firstLine);
-    const std::string logText = ReadAll(log);
+    const std::string logText = ReadAll(log) + ReadAll(other);
     EXPECT_EQ(logText.find("started; options: /s /l=") != std::string::npos, c.logged) << logText;
-    EXPECT_EQ(logText.find("Z result: 0x10430001 ERR_ACPI_DEVICE_MISSING\r\n") != std::string::npos, c.logged)
+    // Each line: time, process id, event.
+    EXPECT_EQ(logText.find("Z [" + std::to_string(pid) +
+                           "] result: 0x10430001 ERR_ACPI_DEVICE_MISSING\r\n") != std::string::npos,
+              c.logged)
         << logText;
+    EXPECT_EQ(logText.find("STATUS_OK"), std::string::npos) << logText;
   }
+  ::DeleteFileW(other.c_str());
   ::DeleteFileW(out.c_str());
   ::DeleteFileW(log.c_str());
 }
