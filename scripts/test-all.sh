@@ -36,6 +36,12 @@ if [ "$TBT_WIN_PRESET" != win32 ]; then
   stage "win32: the shipped program, built (this machine cannot run 32-bit programs)"
   if cmake --preset win32 >/dev/null && cmake --build --preset win32 --target TbtFwUpdate nvmcheck; then
     passed=$((passed + 1))
+    # What can be checked without running it: its imports and its hardening.
+    if tests/win/exe_pe_check.sh i686-w64-mingw32-objdump i686-w64-mingw32-nm build/win32/bin/TbtFwUpdate.exe; then
+      passed=$((passed + 1))
+    else
+      echo "the i686 program's import table or hardening is wrong"; failed=$((failed + 1))
+    fi
   else
     echo "win32 build failed"; failed=$((failed + 1))
   fi

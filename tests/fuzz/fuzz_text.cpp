@@ -27,9 +27,23 @@
 namespace {
 
 const wchar_t* const kKeys[] = {
-    L"IDS_UPDATE",         L"IDS_EXIT",        L"IDS_PROMPT",  L"IDS_CAUTION",    L"IDS_SHUTDOWN",
-    L"IDS_SHUTDOWN_LATER", L"IDS_FIND_NO_QMX", L"IDS_SUCCESS", L"IDS_FIND_NO_SW", L"IDS_DOWNGRADE",
-    L"IDS_ERROR",          L"IDS_BUSY",        L"Language",    L"0x409",          L"",
+    L"IDS_UPDATE",
+    L"IDS_EXIT",
+    L"IDS_PROMPT",
+    L"IDS_CAUTION",
+    L"IDS_SHUTDOWN",
+    L"IDS_SHUTDOWN_LATER",
+    L"IDS_FIND_NO_QMX",
+    L"IDS_SUCCESS",
+    L"IDS_FIND_NO_SW",
+    L"IDS_DOWNGRADE",
+    L"IDS_ERROR",
+    L"IDS_BUSY",
+    L"IDS_CHECK_ONLY_OK",
+    L"IDS_BATTERY_UNATTENDED",
+    L"Language",
+    L"0x409",
+    L"",
 };
 constexpr size_t kKeyCount = sizeof(kKeys) / sizeof(kKeys[0]);
 
@@ -99,30 +113,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_ASSERT(text.find(lookup.get()) != std::wstring::npos);
   }
 
-  // The result line: terminated within its buffer, the code always whole at
-  // the end where it is shown with one, and the text otherwise as looked up.
+  // The result line: terminated within its buffer, and either the status's
+  // own text as looked up or, for codes shown with their value and for a text
+  // the file lacks, IDS_ERROR with the code always whole at the end.
   auto line = Buffer(outSize);
   UpdateResultTextFrom(IniFile(), status, langId, line.get(), outSize);
   if (outSize == 0) return 0;
   FUZZ_ASSERT(Terminated(line.get(), outSize));
   const StatusText shown = StatusTextFor(status);
   const std::wstring result = line.get();
-  if (shown.withCode) {
-    if (outSize <= 13) {
-      FUZZ_ASSERT(result.empty());
-    } else {
-      wchar_t code[16];
-      std::swprintf(code, 16, L" (0X%08X)", static_cast<unsigned>(status));
-      FUZZ_ASSERT(result.size() >= 13 && result.compare(result.size() - 13, 13, code) == 0);
-      auto full = Buffer(256);
-      LoadLocalizedStringFrom(IniFile(), langId, shown.key, full.get(), 256);
-      FUZZ_ASSERT(std::wstring(full.get()).compare(0, result.size() - 13, result, 0, result.size() - 13) ==
-                  0);
-    }
-  } else {
+  if (!shown.withCode) {
     auto plain = Buffer(outSize);
     LoadLocalizedStringFrom(IniFile(), langId, shown.key, plain.get(), outSize);
-    FUZZ_ASSERT(result == plain.get());
+    if (plain[0] != L'\0' || status == STATUS_OK) {
+      FUZZ_ASSERT(result == plain.get());
+      return 0;
+    }
   }
+  if (outSize <= 13) {
+    FUZZ_ASSERT(result.empty());
+    return 0;
+  }
+  wchar_t code[16];
+  std::swprintf(code, 16, L" (0X%08X)", static_cast<unsigned>(status));
+  FUZZ_ASSERT(result.size() >= 13 && result.compare(result.size() - 13, 13, code) == 0);
+  auto full = Buffer(256);
+  LoadLocalizedStringFrom(IniFile(), langId, L"IDS_ERROR", full.get(), 256);
+  FUZZ_ASSERT(std::wstring(full.get()).compare(0, result.size() - 13, result, 0, result.size() - 13) == 0);
   return 0;
 }
