@@ -78,10 +78,6 @@ bool GetUint32(IWbemClassObject* pObject, const wchar_t* name, uint32_t& value) 
   }
 }
 
-// Stores one in-parameter with the type that the method's signature gives it.
-// A parameter that did not arrive must stop the call: a provider may answer a
-// ReadFirmware without its offset from some other offset, or run an
-// UpdateFirmware without its Buffer.
 // What one call came to beyond its status, for the log: which step stopped it
 // before the method ran, or what the answer lacked.
 struct CallNote {
@@ -103,6 +99,10 @@ struct CallNote {
   }
 };
 
+// Stores one in-parameter with the type that the method's signature gives it.
+// A parameter that did not arrive must stop the call: a provider may answer a
+// ReadFirmware without its offset from some other offset, or run an
+// UpdateFirmware without its Buffer.
 TbtStatus PutParameter(IWbemClassObject* pInParams, const wchar_t* name, VARIANT& value, CallNote& note) {
   const HRESULT hr = pInParams->Put(name, 0, &value, 0);
   VariantClear(&value);
