@@ -246,6 +246,7 @@ RUN_DIR=""
 
 begin_case() {  # begin_case ID DESCRIPTION
   CASE="$1"
+  CASE_STARTED=$SECONDS
   # The prefix's own provider folder unless the case takes one of its own.
   SIM_WIN=""
   [ -z "${WINEPREFIX:-}" ] || SIM="$WINEPREFIX/drive_c/tbtsim"
@@ -299,10 +300,10 @@ end_case() {
   fi
   if [ $CASE_FAILS -eq 0 ]; then
     CASES_PASSED=$((CASES_PASSED + 1))
-    echo "PASS $CASE"
+    echo "PASS $CASE ($((SECONDS - CASE_STARTED)) s)"
   else
     CASES_FAILED=$((CASES_FAILED + 1))
-    echo "FAIL $CASE ($CASE_FAILS checks failed; records in $E2E_OUT/$CASE)"
+    echo "FAIL $CASE ($CASE_FAILS checks failed in $((SECONDS - CASE_STARTED)) s; records in $E2E_OUT/$CASE)"
   fi
   RUN_DIR=""
 }
