@@ -135,8 +135,9 @@ case_release_binding() {
   configure_provider
   launch_silent release_planted "$NEWER" /s '/l=C:\e2e\release_planted\log.txt'
   sleep 4  # inside the first 10 s wait: the image is chosen after it
-  cp -f "$OLDER" "$SILENT_DIR/data/0-planted.bin"
-  cp -f "$OLDER" "$SILENT_DIR/data/$(basename "$NEWER")"  # and in the release's own place
+  # An image a developer's build would write (same version as the controller).
+  cp -f "$E2E_SAMPLES/update-same.bin" "$SILENT_DIR/data/0-planted.bin"
+  cp -f "$E2E_SAMPLES/update-same.bin" "$SILENT_DIR/data/$(basename "$NEWER")"  # and in the release's own place
   wait "$SILENT"
   RUN_DIR=$SILENT_DIR
   cp -f "$RUN_DIR/log.txt" "$E2E_OUT/release_planted-log.txt" 2>/dev/null
