@@ -167,8 +167,10 @@ TbtStatus CheckReleaseBinding(const std::string& imageSha256) {
     RunLog("image: the one this release was packaged with");
     return STATUS_OK;
   }
-  RunLog("image: not the one this release was packaged with (SHA-256 %s): refused, nothing is written",
-         released.c_str());
+  RunLog(
+      "image: not the one this release was packaged with (that one's SHA-256 is %s): refused, nothing is "
+      "written",
+      released.c_str());
   return ERR_IMAGE_NOT_RELEASED;
 }
 

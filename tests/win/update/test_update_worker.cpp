@@ -142,8 +142,7 @@ class Sandbox {
       if (!unixPath) return false;
       const std::string path(unixPath);
       HeapFree(GetProcessHeap(), 0, unixPath);
-      command =
-          L"Z:\\bin\\sh -c \"exec wine $0 --scenario\" " + std::wstring(path.begin(), path.end());
+      command = L"Z:\\bin\\sh -c \"exec wine $0 --scenario\" " + std::wstring(path.begin(), path.end());
     }
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
