@@ -64,6 +64,7 @@ work=$(mktemp -d)
 cleanup() {
   local rc=$?
   rm -rf "$work"
+  rm -f "$zip_path.partial"
   [ $rc -eq 0 ] || rm -f "$zip_path"
 }
 trap cleanup EXIT
@@ -149,7 +150,9 @@ echo "package: bound to $name, SHA-256 $sha"
   xargs -d '\n' sha256sum >SHA256SUMS)
 
 mkdir -p "$out"
+# Written beside its final name and renamed: no reader ever sees half a zip.
 (cd "$stage" && LC_ALL=C find . -type f | sed 's|^\./||' | LC_ALL=C sort | zip -X -q "$work/pkg.zip" -@)
-mv "$work/pkg.zip" "$zip_path"
+cp "$work/pkg.zip" "$zip_path.partial"
+mv "$zip_path.partial" "$zip_path"
 echo "package: $zip_path"
 (cd "$stage" && cat SHA256SUMS)
