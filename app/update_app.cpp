@@ -28,6 +28,15 @@ CUpdateApp theApp;
 
 namespace {
 
+// What support needs to read a log: a 32-bit program on 64-bit Windows meets
+// registry and file-system redirection that a 64-bit one does not.
+const char* ProcessKindForLog() {
+  if (sizeof(void*) == 8) return "64-bit";
+  BOOL bWow64 = FALSE;
+  if (!::IsWow64Process(::GetCurrentProcess(), &bWow64)) return "32-bit (WoW64 unknown)";
+  return bWow64 ? "32-bit on 64-bit Windows (WoW64)" : "32-bit on 32-bit Windows";
+}
+
 // GDI+ runs from before the dialog exists until after it has been destroyed.
 class GdiplusSession {
  public:
@@ -155,6 +164,7 @@ BOOL CUpdateApp::InitInstance() {
   wchar_t szVersion[64] = L"";
   LayoutVersionText(szVersion, 64);
   RunLog("TbtFwUpdate %s started; options: %s", Utf8(szVersion).c_str(), Utf8(m_strArguments).c_str());
+  RunLog("process: %s", ProcessKindForLog());
 
   // A window in a window station nobody sees would wait for a press that
   // never comes.

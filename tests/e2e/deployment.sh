@@ -54,8 +54,8 @@ case_refused_lines() {
 
 # --- the record fleet tools read ------------------------------------------------
 
-reg_value() {  # NAME: the value's data as reg prints it
-  $WINE64 reg query 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' /v "$1" </dev/null 2>/dev/null | tr -d '\r' |
+reg_value() {  # NAME: the value's data as reg prints it, from the 64-bit view
+  $WINE64 reg query 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' /v "$1" /reg:64 </dev/null 2>/dev/null | tr -d '\r' |
     sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
 }
 
@@ -71,6 +71,9 @@ case_record() {
   version=$(tr -d '[:space:]' <"$E2E_SAMPLES/controller.version")
   $WINE64 reg query 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' </dev/null 2>&1 | tr -d '\r' >"$E2E_OUT/record-after-s.txt"
   expect_eq "LastAttemptStatus" 0x0 "$(reg_value LastAttemptStatus)"
+  # A 32-bit program's HKLM\SOFTWARE is redirected to Wow6432Node unless it asks for the 64-bit view.
+  expect_true "nothing in the 32-bit view (Wow6432Node)" \
+    test -z "$($WINE64 reg query 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' /reg:32 </dev/null 2>/dev/null | grep REG_)"
   expect_eq "LastAttemptImageSha256" "$sha" "$(reg_value LastAttemptImageSha256)"
   expect_eq "ControllerVersion" "$(printf '0x%x' "$version")" "$(reg_value ControllerVersion)"
   expect_true "LastAttemptTime is ISO 8601 UTC [$(reg_value LastAttemptTime)]" \

@@ -285,6 +285,13 @@ expect_control() {  # expect_control ID VIS|- EN|- [TEXT]   ("-": not checked)
 
 end_case() {
   end_product
+  # Which program ran, as its own log says: the shipped one is 32-bit under WoW64.
+  local kind
+  kind=$(grep -h -o 'process: .*' "${RUN_DIR:-/nonexistent}"/*.txt 2>/dev/null | head -n1 | tr -d '\r')
+  if [ -n "$kind" ]; then
+    echo "  $kind"
+    [ -z "${E2E_PROCESS_KIND:-}" ] || expect_eq "the program ran as" "process: $E2E_PROCESS_KIND" "$kind"
+  fi
   if [ -n "${RUN_DIR:-}" ] && [ -d "$RUN_DIR" ]; then
     mkdir -p "$E2E_OUT/$CASE"
     cp -f "$RUN_DIR"/*.txt "$E2E_OUT/$CASE/" 2>/dev/null
