@@ -120,7 +120,7 @@ case_long_japanese_path() {
 
 # --- only the release's image -------------------------------------------------------
 
-# A package made by scripts/package.sh (the x86_64 build the suite runs):
+# A package made by scripts/package.sh (of the build the suite runs):
 # an image planted in data\ during the first wait is refused, nothing falls
 # back to another file; its own image is written.
 case_release_binding() {
@@ -129,7 +129,7 @@ case_release_binding() {
   repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
   pkg="$E2E_OUT/release_binding-pkg"
   rm -rf "$pkg" && mkdir -p "$pkg/x"
-  "$repo/scripts/package.sh" --unsigned --preset win64 --out "$pkg" "$NEWER" >"$pkg/package.log" 2>&1 ||
+  "$repo/scripts/package.sh" --unsigned --preset "${TBT_WIN_PRESET:-win32}" --out "$pkg" "$NEWER" >"$pkg/package.log" 2>&1 ||
     fail "package.sh failed: $(tail -n2 "$pkg/package.log")"
   unzip -q "$pkg"/TbtFwUpdate-*-unsigned.zip -d "$pkg/x"
   E2E_PRODUCT="$pkg/x"
