@@ -36,6 +36,8 @@ const ExitCodeRow kRows[] = {
      "another update is running on this computer: nothing was done", false},
     {ERR_NOT_INTERACTIVE, "ERR_NOT_INTERACTIVE", "a window no one can see (no /s or /c): nothing was done",
      false},
+    {ERR_IMAGE_NOT_RELEASED, "ERR_IMAGE_NOT_RELEASED",
+     "the image is not the one this release was packaged with: nothing was written", false},
     {kExitCancelled, "ERROR_CANCELLED", "the window was closed before any attempt", false},
     {kExitNoGraphics, "ERROR_DLL_INIT_FAILED", "the window could not be drawn (graphics did not start)",
      false},

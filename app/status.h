@@ -26,6 +26,9 @@ constexpr TbtStatus ERR_ALREADY_RUNNING = 0x1043000E;
 // A run with a window in a window station nobody sees: it would wait for a
 // press that never comes, so it ends at once and touches nothing.
 constexpr TbtStatus ERR_NOT_INTERACTIVE = 0x1043000F;
+// A released program writes only the image it was packaged with (its SHA-256
+// is a resource of the signed exe): any other image is refused unwritten.
+constexpr TbtStatus ERR_IMAGE_NOT_RELEASED = 0x10430011;
 
 // The symbolic name of one of our own codes, or nullptr for a value that a
 // provider method returned (those are passed through unchanged).

@@ -6,6 +6,7 @@
 
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "app/exit_codes.h"
 #include "app/options.h"
@@ -88,8 +89,8 @@ std::wstring UnattendedResultLine(TbtStatus status, uint16_t langId, bool checkO
   }
   const char* name = StatusName(status);
   wchar_t szLine[400];
-  std::swprintf(szLine, 400, L"0x%08X %hs %ls\r\n", static_cast<unsigned>(status),
-                name ? name : "provider code", szText);
+  std::swprintf(szLine, 400, L"0x%08X %hs %ls", static_cast<unsigned>(status), name ? name : "provider code",
+                szText);
   return szLine;
 }
 
@@ -126,17 +127,13 @@ BOOL CUpdateApp::InitInstance() {
     }
   }
   const UpdateOptions& options = m_options;
-  if (pszUnusableDll) {
-    ReportUnusableSystemDll(pszUnusableDll, options.silent);
-    m_dwExitCode = kExitSystemDllUnusable;
-    return FALSE;
-  }
+  SetSystemDllRunWindowless(options.silent);
 
   // A deployment line that does not read as meant is refused before anything
   // is touched, the log file included: its path may be the part misread.
   if (!options.badArgument.empty()) {
-    WriteToParentConsole(L"0x00000667 ERROR_INVALID_COMMAND_LINE unknown or malformed argument: " +
-                         options.badArgument + L" (nothing was done; /? lists the options)\r\n");
+    WriteLineToParentConsole(L"0x00000667 ERROR_INVALID_COMMAND_LINE unknown or malformed argument: " +
+                             options.badArgument + L" (nothing was done; /? lists the options)");
     m_dwExitCode = kExitInvalidCommandLine;
     return FALSE;
   }
@@ -144,13 +141,26 @@ BOOL CUpdateApp::InitInstance() {
   if (options.help) {
     const std::wstring usage = UsageText();
     // A message box in a window station nobody sees would wait for ever.
-    if (!WriteToParentConsole(usage) && SessionIsInteractive())
+    std::vector<std::wstring> lines;
+    for (size_t at = 0, end; at < usage.size(); at = end + 2) {
+      end = usage.find(L"\r\n", at);
+      if (end == std::wstring::npos) end = usage.size();
+      lines.push_back(usage.substr(at, end - at));
+    }
+    if (!WriteLinesToParentConsole(lines) && SessionIsInteractive())
       ::MessageBoxW(nullptr, usage.c_str(), kUpdateDlgTitle, MB_OK | MB_ICONINFORMATION);
     m_dwExitCode = kExitInvalidCommandLine;
     return FALSE;
   }
 
   CRunLogFile log(options.logPath);
+  // Said in the log too, which is why only now; still before anything is done.
+  if (pszUnusableDll) {
+    ReportUnusableSystemDll(pszUnusableDll, options.silent);
+    m_dwExitCode = kExitSystemDllUnusable;
+    RunLog("result: %s", ExitCodeForLog(m_dwExitCode).c_str());
+    return FALSE;
+  }
   wchar_t szVersion[64] = L"";
   LayoutVersionText(szVersion, 64);
   RunLog("TbtFwUpdate %s started; options: %s", Utf8(szVersion).c_str(), Utf8(m_strArguments).c_str());
@@ -173,8 +183,8 @@ BOOL CUpdateApp::InitInstance() {
     LoadLocalizedString(m_wLangId, L"IDS_SHUTDOWN_BLOCKED", szReason, 256);
     m_dwExitCode = RunUpdateUnattended(state, szReason);
     const std::wstring line = UnattendedResultLine(m_dwExitCode, m_wLangId, options.checkOnly);
-    WriteToParentConsole(line);
-    RunLog("console: %s", Utf8(line.substr(0, line.size() - 2)).c_str());
+    WriteLineToParentConsole(line);
+    RunLog("console: %s", Utf8(line).c_str());
     RunLog("result: %s", StatusForLog(m_dwExitCode).c_str());
   } else {
     CUpdateDlg dlg(nullptr);

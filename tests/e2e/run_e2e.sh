@@ -137,6 +137,7 @@ PLAN=(
   "FULL two_silent_runs" "FULL window_while_silent_writes" "FULL check_during_window_write"
   "FULL end_session_during_write"
   "FULL refused_lines" "FULL record" "FULL long_japanese_path"
+  "FULL release_binding" "FULL escaped_lines" "FULL readme_examples"
 )
 started=$(date +%s)
 current=""

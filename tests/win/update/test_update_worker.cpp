@@ -367,6 +367,7 @@ TEST_F(UpdateWorkerTest, TheLogTellsEachStepAndWhyAnImageWasRefused) {
           std::string("provider ROOT\\Intel\\Thunderbolt: connected"),
           "image: " + std::string(data.begin(), data.end()) + "\\fw.bin",
           "image: " + std::to_string(pair.image.size()) + " bytes, SHA-256 " + Sha256Hex(pair.image),
+          std::string("image: not bound to a release"),
           std::string("controller: version 0x30, family 5, port configuration 1"),
           std::string("image: version 0x31, family 5, port configuration 1"),
           std::string("check and version policy: 0x00000000 STATUS_OK"),
