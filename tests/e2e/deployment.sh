@@ -61,7 +61,8 @@ reg_value() {  # NAME: the value's data as reg prints it, from the 64-bit view
 
 case_record() {
   begin_case record "after /s and /c the registry holds the last attempt and the last check"
-  $WINE64 reg delete 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' /f </dev/null >/dev/null 2>&1
+  local view
+  for view in 64 32; do $WINE64 reg delete 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' /f /reg:$view </dev/null >/dev/null 2>&1; done
   use_run_sim record_update
   configure_provider
   run_silent record_update "$NEWER" /s
