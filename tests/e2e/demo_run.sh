@@ -21,6 +21,7 @@ message() { inspector state | sed -n 's/^1004 vis=1 en=[01] text=//p'; }
 keep_records() {  # keep_records NAME
   mkdir -p "$E2E_OUT/$1"
   cp -f "$RUN_DIR/timeline.txt" "$E2E_OUT/$1/window-timeline.txt"
+  cp -f "$RUN_DIR/log.txt" "$E2E_OUT/$1/log.txt" 2>/dev/null || true
   cp -f "$SIM"/*.log "$E2E_OUT/$1/" 2>/dev/null || true
 }
 
@@ -40,7 +41,10 @@ if [ "${DEMO_INTERACTIVE:-0}" = 1 ]; then
 fi
 
 echo "demo 1: sample controller (version $(cat "$E2E_SAMPLES/controller.version")), compatible newer image"
-start_product newer "$E2E_SAMPLES/update-newer.bin" || { echo "demo: the window did not appear" >&2; exit 1; }
+start_product newer "$E2E_SAMPLES/update-newer.bin" '/l=C:\e2e\newer\log.txt' ||
+  { echo "demo: the window did not appear" >&2; exit 1; }
+# Which program ran, as its log says (the shipped one: 32-bit under WoW64).
+echo "  $(grep -o 'process: .*' "$RUN_DIR/log.txt" | tr -d '\r')"
 shot 1-prompt.png
 press 1003
 sleep 3
