@@ -401,7 +401,7 @@ TEST(AttemptRecordTest, ACheckNeverHidesTheLastUpdate) {
   RegDeleteKeyExW(HKEY_CURRENT_USER, kKey, KEY_WOW64_64KEY, 0);
   AttemptRecord attempt;
   attempt.status = 0x1F;
-  attempt.controllerVersion = 0x20;
+  attempt.versionBeforeAttempt = 0x20;
   attempt.imageVersion = 0x22;
   attempt.imageSha256 = "d1e1e72575073b9401374f69b5ae0b84ded38d008bd66a556225db15fe67bc16";
   ASSERT_EQ(WriteAttemptRecord(HKEY_CURRENT_USER, kKey, attempt), ERROR_SUCCESS);

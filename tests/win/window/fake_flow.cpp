@@ -49,3 +49,8 @@ DWORD WINAPI UpdateWorker(LPVOID param) {
   state->m_dwStatus = fake.workerStatus;
   return 0;
 }
+
+bool UpdateWorkerStopForSessionEnd() {
+  ++Fake().sessionEndCalls;
+  return Fake().handedOver;
+}
