@@ -25,22 +25,22 @@ fi
 bash scripts/install-deps.sh
 . scripts/wine-env.sh  # TBT_WIN_PRESET: win32, or win64 where 32-bit programs cannot run
 host_build=${DEMO_HOST_BUILD:-build/host}
-win32_build=${DEMO_WIN32_BUILD:-build/$TBT_WIN_PRESET}
+product_build=${DEMO_WIN32_BUILD:-build/$TBT_WIN_PRESET}
 
 echo "demo: building (first run: a few minutes)"
 cmake --preset host -B "$host_build" >/dev/null
 cmake --build "$host_build" -j2 --target nvmcheck
-cmake --preset "$TBT_WIN_PRESET" -B "$win32_build" >/dev/null
-cmake --build "$win32_build" -j2 --target TbtFwUpdate tbtsim_provider tbtsim_probe inspector
+cmake --preset "$TBT_WIN_PRESET" -B "$product_build" >/dev/null
+cmake --build "$product_build" -j2 --target TbtFwUpdate tbtsim_provider tbtsim_probe inspector
 if [ ! -f build/e2e-win64/build.ninja ]; then
   cmake -G Ninja -B build/e2e-win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" \
     tools/standins >/dev/null
 fi
 cmake --build build/e2e-win64 -j2 --target tbtsim_provider tbtsim_service qmxacpi
-tools/standins/make-prefix.sh build/demo-prefix --bin32 "$win32_build/bin" --bin64 build/e2e-win64/bin
+tools/standins/make-prefix.sh build/demo-prefix --bin32 "$product_build/bin" --bin64 build/e2e-win64/bin
 
-export E2E_PRODUCT="$root/$win32_build/bin"
-export E2E_TOOLS="$root/$win32_build/bin"
+export E2E_PRODUCT="$root/$product_build/bin"
+export E2E_TOOLS="$root/$product_build/bin"
 export E2E_SAMPLES="$root/samples"
 export E2E_OUT="$root/build/demo"
 export DEMO_INTERACTIVE=$interactive

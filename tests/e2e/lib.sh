@@ -54,7 +54,7 @@ stop_service() {
 }
 
 # Gives the next run a provider folder of its own (settings and records), so
-# that several runs can share one prefix side by side. Without it the
+# that runs in one prefix keep their records apart. Without it the
 # provider uses C:\tbtsim.
 use_run_sim() {
   SIM="$WINEPREFIX/drive_c/tbtsim-runs/$1"

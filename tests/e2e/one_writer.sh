@@ -1,0 +1,104 @@
+# shellcheck shell=bash
+# One update per machine: a second run, silent or in a window, touches nothing while another holds the machine.
+# Sourced by run_e2e.sh, which holds the shared helpers and the plan.
+
+# --- one update per machine; nothing of the machine's own interrupts it --------
+
+# The log of a run that found another update holding the machine: it says so,
+# and the device was never opened.
+expect_refused_as_busy() {  # DIR LOG
+  expect_eq "exit code of the second run" 0x1043000E "$(exit_code "$1")"
+  expect_true "its console line names the status" grep -q '^0x1043000E ERR_ALREADY_RUNNING ' "$1/launcher.out"
+  expect_true "its log says another update holds the machine" grep -q 'update lock: held by another update' "$2"
+  expect_true "its log ends with the status" grep -q 'result: 0x1043000E ERR_ALREADY_RUNNING' "$2"
+  expect_true "it never opened the device" bash -c "! grep -q 'ACPI control device' '$2'"
+}
+
+case_two_silent_runs() {
+  begin_case two_silent_runs "two silent runs from two folders, a second apart: one writes, the other touches nothing"
+  configure_provider
+  reset_records
+  local first second
+  launch_silent two-silent-1 "$NEWER" /s '/l=C:\e2e\two-silent-1\log.txt'
+  first=$SILENT_DIR
+  local pid1=$SILENT
+  sleep 1
+  KEEP_RECORDS=1 launch_silent two-silent-2 "$NEWER" /s '/l=C:\e2e\two-silent-2\log.txt'
+  second=$SILENT_DIR
+  wait "$SILENT"
+  expect_true "the second run ended while the first still ran" kill -0 "$pid1"
+  wait "$pid1"
+  expect_eq "exit code of the first run" 0x00000000 "$(exit_code "$first")"
+  expect_refused_as_busy "$second" "$second/log.txt"
+  expect_eq "UpdateFirmware executions" 1 "$(count_calls UpdateFirmware)"
+  expect_true "the provider received exactly the image" cmp -s "$NEWER" "$SIM/received.bin"
+  expect_device_cycle
+  cp -f "$second/log.txt" "$E2E_OUT/two_silent_runs-second-log.txt" 2>/dev/null
+  end_case
+}
+
+case_window_while_silent_writes() {
+  begin_case window_while_silent_writes "Update pressed while a silent run writes: IDS_BUSY, Exit, the device untouched"
+  configure_provider
+  reset_records
+  launch_silent silent-writing "$NEWER" /s
+  local silent_dir=$SILENT_DIR silent_pid=$SILENT
+  sleep 3
+  if KEEP_RECORDS=1 start_product window-busy "$NEWER" '/l=C:\e2e\window-busy\log.txt'; then
+    press 1003 || fail "could not press Update"
+    inspector wait --timeout 10000 --settle 600 1:active || fail "Exit was not offered"
+    read_state
+    expect_control 1004 1 - "$(ini_text 409 IDS_BUSY)"
+    expect_control 1 1 1
+    expect_control 1003 0 -
+    expect_control 1006 0 -
+    local ms
+    ms=$(update_ms)
+    expect_true "the message came at once (${ms:-?} ms)" test "${ms:-99999}" -lt 3000
+    expect_true "the silent run still writes" kill -0 "$silent_pid"
+    press 1 || fail "could not press Exit"
+    wait_exit 20 || fail "the program did not end after Exit"
+    expect_eq "exit code of the window" 0x1043000E "$(exit_code)"
+    expect_true "the window's log says another update holds the machine" \
+      grep -q 'update lock: held by another update' "$RUN_DIR/log.txt"
+  else
+    fail "the window did not appear"
+  fi
+  wait "$silent_pid"
+  expect_eq "exit code of the silent run" 0x00000000 "$(exit_code "$silent_dir")"
+  expect_eq "UpdateFirmware executions" 1 "$(count_calls UpdateFirmware)"
+  expect_device_cycle
+  end_case
+}
+
+case_check_during_window_write() {
+  begin_case check_during_window_write "a check-only run while the window's update runs: 0x1043000E, the window's update completes"
+  configure_provider
+  if ! start_product window-writing "$NEWER"; then
+    fail "the window did not appear"
+    end_case
+    return
+  fi
+  local window_dir=$RUN_DIR
+  press 1003 || fail "could not press Update"
+  sleep 3
+  KEEP_RECORDS=1 launch_silent check-during "$NEWER" /c '/l=C:\e2e\check-during\log.txt'
+  local check_dir=$SILENT_DIR
+  wait "$SILENT"
+  expect_refused_as_busy "$check_dir" "$check_dir/log.txt"
+  RUN_DIR=$window_dir
+  RUN_WIN='C:\e2e\window-writing'
+  if inspector wait --timeout $RESULT_TIMEOUT_MS --settle 600 --any 1:active 1007:visible; then
+    read_state
+    expect_control 1004 1 - "$(ini_text 409 IDS_SUCCESS)"
+    expect_eq "UpdateFirmware executions" 1 "$(count_calls UpdateFirmware)"
+    expect_true "the provider received exactly the image" cmp -s "$NEWER" "$SIM/received.bin"
+    press 1008 || fail "could not press Later"
+    wait_exit 20 || fail "the program did not end after Later"
+    expect_eq "exit code of the window" 0x00000000 "$(exit_code)"
+    expect_device_cycle
+  else
+    fail "no result within $((RESULT_TIMEOUT_MS / 1000)) s"
+  fi
+  end_case
+}
