@@ -139,9 +139,8 @@ BOOL CUpdateApp::InitInstance() {
   // is touched, the log file included: its path may be the part misread.
   if (!options.badArgument.empty()) {
     const std::string code = ExitCodeForLog(kExitInvalidCommandLine);  // ASCII
-    WriteToParentConsole(std::wstring(code.begin(), code.end()) +
-                         L" unknown or malformed argument: " + options.badArgument +
-                         L" (nothing was done; /? lists the options)\r\n");
+    WriteToParentConsole(std::wstring(code.begin(), code.end()) + L" unknown or malformed argument: " +
+                         options.badArgument + L" (nothing was done; /? lists the options)\r\n");
     m_dwExitCode = kExitInvalidCommandLine;
     return FALSE;
   }

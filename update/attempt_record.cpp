@@ -100,9 +100,11 @@ bool ReadAttemptRecord(HKEY hRoot, const wchar_t* subkey, RecordedAttempt& attem
 
 void LogInterruptedAttempt() {
   RecordedAttempt last;
-  if (!ReadAttemptRecord(HKEY_LOCAL_MACHINE, kAttemptRecordKey, last) || last.status != ERR_INTERRUPTED) return;
-  RunLog("record: the attempt of %s was interrupted during the write (image version 0x%X, SHA-256 %s); "
-         "the firmware it left is unknown",
-         last.time.empty() ? "unknown time" : Utf8(last.time).c_str(), static_cast<unsigned>(last.imageVersion),
-         last.imageSha256.empty() ? "unknown" : Utf8(last.imageSha256).c_str());
+  if (!ReadAttemptRecord(HKEY_LOCAL_MACHINE, kAttemptRecordKey, last) || last.status != ERR_INTERRUPTED)
+    return;
+  RunLog(
+      "record: the attempt of %s was interrupted during the write (image version 0x%X, SHA-256 %s); "
+      "the firmware it left is unknown",
+      last.time.empty() ? "unknown time" : Utf8(last.time).c_str(), static_cast<unsigned>(last.imageVersion),
+      last.imageSha256.empty() ? "unknown" : Utf8(last.imageSha256).c_str());
 }

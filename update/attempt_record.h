@@ -14,11 +14,11 @@ constexpr wchar_t kAttemptRecordKey[] = L"SOFTWARE\\Vorn\\TbtFwUpdate";
 // Every value is written on every attempt: one the attempt did not reach is
 // 0 or empty, never left from an older attempt.
 struct AttemptRecord {
-  uint32_t status = 0;               // the run's final status; ERR_INTERRUPTED while the write runs
-  uint32_t versionBeforeAttempt = 0; // the controller's, as read at the start; 0 when not read
-  uint32_t imageVersion = 0;         // from the image's header; 0 when it could not be read
-  std::string imageSha256;           // lower-case hex; empty when the image was not read
-  bool checkOnly = false;            // writes LastCheck* only, never hiding a real attempt
+  uint32_t status = 0;                // the run's final status; ERR_INTERRUPTED while the write runs
+  uint32_t versionBeforeAttempt = 0;  // the controller's, as read at the start; 0 when not read
+  uint32_t imageVersion = 0;          // from the image's header; 0 when it could not be read
+  std::string imageSha256;            // lower-case hex; empty when the image was not read
+  bool checkOnly = false;             // writes LastCheck* only, never hiding a real attempt
 };
 
 // Writes the record under `hRoot`\`subkey` (64-bit view), stamped with the

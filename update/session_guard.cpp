@@ -29,7 +29,8 @@ LRESULT CALLBACK GuardWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPa
 // Tells the worker; logs what that means for the run.
 void StopWorker(const char* why) {
   if (UpdateWorkerStopForSessionEnd())
-    RunLog("%s during the write: the write goes on; Windows may end this program before it has finished", why);
+    RunLog("%s during the write: the write goes on; Windows may end this program before it has finished",
+           why);
   else
     RunLog("%s before any write: nothing will be written; the device is switched off", why);
 }
@@ -78,7 +79,8 @@ LRESULT SessionGuardOnQueryEndSession(LPARAM lParam) {
     RunLog("log-off or shutdown requested during the write: refused, though Windows need not wait for it");
     return FALSE;
   }
-  RunLog("log-off or shutdown requested before any write: nothing will be written; the device is switched off");
+  RunLog(
+      "log-off or shutdown requested before any write: nothing will be written; the device is switched off");
   return TRUE;
 }
 

@@ -62,17 +62,19 @@ LockOpen CreateOrOpenLock(const wchar_t* pszName, HANDLE& hMutex, DWORD& dwError
     if (!hMutex) {
       dwError = GetLastError();
       if (dwError != ERROR_ACCESS_DENIED) return LockOpen::kFailed;
-      RunLog("update lock: %s exists but grants this run no access: it was made by another program, "
-             "not by a run of this tool",
-             Utf8(pszName).c_str());
+      RunLog(
+          "update lock: %s exists but grants this run no access: it was made by another program, "
+          "not by a run of this tool",
+          Utf8(pszName).c_str());
       return LockOpen::kNotOurs;
     }
   }
   std::string owner = "unknown";
   if (OwnedByAdministrators(hMutex, owner)) return LockOpen::kOpened;
-  RunLog("update lock: %s exists but is owned by %s, not by SYSTEM or Administrators: it was made by "
-         "another program, not by a run of this tool",
-         Utf8(pszName).c_str(), owner.c_str());
+  RunLog(
+      "update lock: %s exists but is owned by %s, not by SYSTEM or Administrators: it was made by "
+      "another program, not by a run of this tool",
+      Utf8(pszName).c_str(), owner.c_str());
   CloseHandle(hMutex);
   hMutex = nullptr;
   return LockOpen::kNotOurs;
@@ -101,7 +103,9 @@ UpdateLockResult UpdateLockAcquire(HANDLE& hLock, const wchar_t* pszName) {
       RunLog("update lock: taken over from a run that ended without releasing it");
       hLock = hMutex;
       return UpdateLockResult::kTakenOver;
-    case WAIT_TIMEOUT: RunLog("update lock: held by another run of this tool (an update or a check); nothing is done"); break;
+    case WAIT_TIMEOUT:
+      RunLog("update lock: held by another run of this tool (an update or a check); nothing is done");
+      break;
     default:
       RunLog("update lock: cannot be waited on (error %lu); counted as held",
              static_cast<unsigned long>(GetLastError()));

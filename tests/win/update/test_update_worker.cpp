@@ -142,8 +142,7 @@ class Sandbox {
       if (!unixPath) return false;
       const std::string path(unixPath);
       HeapFree(GetProcessHeap(), 0, unixPath);
-      command =
-          L"Z:\\bin\\sh -c \"exec wine $0 --scenario\" " + std::wstring(path.begin(), path.end());
+      command = L"Z:\\bin\\sh -c \"exec wine $0 --scenario\" " + std::wstring(path.begin(), path.end());
     }
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -420,7 +419,8 @@ TEST_F(UpdateWorkerTest, TheRecordHoldsWhatEachAttemptReachedAndNothingOlder) {
     setup.connectOk = c.connectOk;
     const ScenarioOutcome outcome = sandbox.Run(setup);
     ASSERT_EQ(outcome.status, c.status);
-    EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptStatus"), std::to_wstring(c.status));
+    EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptStatus"),
+              std::to_wstring(c.status));
     EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptImageVersion"), c.imageVersion);
     EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptImageSha256"), c.imageSha);
     for (const wchar_t* name : {L"ControllerVersionBeforeAttempt", L"ControllerVersion"})
@@ -430,7 +430,9 @@ TEST_F(UpdateWorkerTest, TheRecordHoldsWhatEachAttemptReachedAndNothingOlder) {
       return std::find_if(outcome.log.begin(), outcome.log.end(),
                           [&](const std::string& line) { return line.rfind(start, 0) == 0; });
     };
-    const auto inProgress = at("record HKLM\\SOFTWARE\\Vorn\\TbtFwUpdate (64-bit view): LastAttemptStatus 0x10430010 ERR_INTERRUPTED");
+    const auto inProgress =
+        at("record HKLM\\SOFTWARE\\Vorn\\TbtFwUpdate (64-bit view): LastAttemptStatus 0x10430010 "
+           "ERR_INTERRUPTED");
     const auto handing = at("UpdateFirmware: handing the image");
     EXPECT_EQ(handing != outcome.log.end(), c.status == STATUS_OK);
     if (c.status == STATUS_OK) {

@@ -307,7 +307,8 @@ TEST_F(UpdateDlgTest, AnotherUpdateOnTheMachineLeavesTheDeviceAlone) {
       {"held by another run", OtherRun::kHolds, ERR_ALREADY_RUNNING, "held by another run of this tool"},
       {"left by a run that died", OtherRun::kDied, STATUS_OK, "taken over from a run that ended"},
       {"name taken, no access", OtherRun::kDenies, ERR_LOCK_NOT_OURS, "exists but grants this run no access"},
-      {"name taken, owned by the user", OtherRun::kUserOwned, ERR_LOCK_NOT_OURS, "exists but is owned by S-1-5-21-"},
+      {"name taken, owned by the user", OtherRun::kUserOwned, ERR_LOCK_NOT_OURS,
+       "exists but is owned by S-1-5-21-"},
   };
   SetRunLogSink(KeepLog);
   for (const auto& c : cases) {
