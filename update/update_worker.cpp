@@ -17,6 +17,7 @@
 #include "controller/version_policy.h"
 #include "update/attempt_record.h"
 #include "update/image_hash.h"
+#include "update/session_end.h"
 #include "update/utf8.h"
 
 namespace {
@@ -26,42 +27,14 @@ namespace {
 constexpr DWORD kSettleMs = 10000;
 constexpr wchar_t kServiceName[] = L"ThunderboltService";
 
-// Whether the session is ending, and whether the image was handed over: one
-// lock, so that the two never cross. Either the worker hands the image over
-// before the session end is known (the write runs and is waited for), or it
-// sees the end and never does.
-SRWLOCK g_handOver = SRWLOCK_INIT;
-bool g_bSessionEnding = false;
-bool g_bHandedOver = false;
-// Signalled with g_bSessionEnding: the waits before a write end on it.
-const HANDLE g_hSessionEnding = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-
-bool SessionEnding() {
-  AcquireSRWLockShared(&g_handOver);
-  const bool bEnding = g_bSessionEnding;
-  ReleaseSRWLockShared(&g_handOver);
-  return bEnding;
-}
-
-// The last point before the write: false once the session is ending.
-bool BeginHandOver() {
-  AcquireSRWLockExclusive(&g_handOver);
-  const bool bGo = !g_bSessionEnding;
-  if (bGo) g_bHandedOver = true;
-  ReleaseSRWLockExclusive(&g_handOver);
-  return bGo;
-}
-
 // The wait after a write is the controller's and runs out; any other ends
 // with the session.
 void RealSleep(DWORD milliseconds) {
-  AcquireSRWLockShared(&g_handOver);
-  const bool bAfterWrite = g_bHandedOver;
-  ReleaseSRWLockShared(&g_handOver);
-  if (bAfterWrite || !g_hSessionEnding)
+  const HANDLE hEnding = SessionEndEvent();
+  if (SessionEndHandedOver() || !hEnding)
     Sleep(milliseconds);
   else
-    WaitForSingleObject(g_hSessionEnding, milliseconds);
+    WaitForSingleObject(hEnding, milliseconds);
 }
 UpdateSleepFn g_pfnSleep = RealSleep;
 
@@ -205,7 +178,7 @@ TbtStatus CheckImage(const ImageBlock& image, uint32_t currentVersion, int32_t b
 // loses power during the write leaves that trace, where the call's answer
 // would never come.
 TbtStatus WriteImage(const ImageBlock& image, AttemptRecord& record) {
-  if (!BeginHandOver()) return StoppedBySessionEnd("before the image was handed over");
+  if (!SessionEndBeginHandOver()) return StoppedBySessionEnd("before the image was handed over");
   AttemptRecord inProgress = record;
   inProgress.status = ERR_INTERRUPTED;
   RecordAttempt(inProgress);
@@ -256,7 +229,7 @@ TbtStatus UpdateWithImage(uint32_t currentVersion, const UpdateState& state, Att
 
 // Everything between the first wait and the tail.
 TbtStatus ReachController(const UpdateState& state, AttemptRecord& record) {
-  if (SessionEnding()) return StoppedBySessionEnd("before the provider was asked anything");
+  if (SessionEndRequested()) return StoppedBySessionEnd("before the provider was asked anything");
   if (!TbtConnect()) {
     RunLog("provider ROOT\\Intel\\Thunderbolt: cannot connect");
     return ERR_PROVIDER_FAILED;
@@ -302,7 +275,7 @@ DWORD WINAPI UpdateWorker(LPVOID param) {
 
   // The tail runs on every path; a session that is ending gets the device
   // switched off at once: Windows gives a program seconds, not a settle wait.
-  if (SessionEnding() && !g_bHandedOver) {
+  if (SessionEndRequested() && !SessionEndHandedOver()) {
     RunLog("the session is ending: the device is switched off without waiting");
   } else {
     RunLog("waiting %lu ms before the device is switched off", static_cast<unsigned long>(kSettleMs));
@@ -312,13 +285,4 @@ DWORD WINAPI UpdateWorker(LPVOID param) {
          AcpiSetDeviceState(TBT_ACPI_DEVICE_ID, ACPI_DEVICE_OFF, reply) ? "sent" : "not sent");
   if (SUCCEEDED(hrCom)) CoUninitialize();
   return 0;
-}
-
-bool UpdateWorkerStopForSessionEnd() {
-  AcquireSRWLockExclusive(&g_handOver);
-  g_bSessionEnding = true;
-  const bool bHandedOver = g_bHandedOver;
-  ReleaseSRWLockExclusive(&g_handOver);
-  if (g_hSessionEnding) SetEvent(g_hSessionEnding);
-  return bHandedOver;
 }
