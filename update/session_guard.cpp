@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr wchar_t kDefaultReason[] = L"A firmware update is being written. Wait until it has finished.";
+constexpr wchar_t kDefaultReason[] = L"A firmware update is in progress. Wait until it has finished.";
 constexpr wchar_t kWindowClass[] = L"TbtFwUpdateSessionGuard";
 
 // Touched on the guard's thread only.
