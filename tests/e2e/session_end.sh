@@ -61,6 +61,7 @@ expect_stopped_by_session_end() {
 case_session_end_before_write() {
   begin_case session_end_before_write "a forced session end in the first wait: silent, window, check: nothing written, 1115"
   configure_provider
+  unset INSPECT_PID  # a window's of an earlier case
   launch_silent end-before-silent "$NEWER" /s '/l=C:\e2e\end-before-silent\log.txt'
   end_session_5s_in 1
   wait "$SILENT"
