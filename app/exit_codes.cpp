@@ -29,6 +29,8 @@ const ExitCodeRow kRows[] = {
      "another update is running on this computer: nothing was done", false},
     {ERR_NOT_INTERACTIVE, "ERR_NOT_INTERACTIVE", "a window no one can see (no /s or /c): nothing was done",
      false},
+    {ERR_IMAGE_NOT_RELEASED, "ERR_IMAGE_NOT_RELEASED",
+     "the image is not the one this release was packaged with: nothing was written", false},
     {ERR_LOCK_NOT_OURS, "ERR_LOCK_NOT_OURS",
      "the update lock's name is held by a program that is not this tool: nothing was done", false},
     {STATUS_SESSION_ENDING, "ERROR_SHUTDOWN_IN_PROGRESS",

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "app/run_log.h"
 #include "update/utf8.h"
 
 namespace {
@@ -21,7 +22,9 @@ bool WriteConsole(HANDLE h, const std::wstring& text) {
 
 }  // namespace
 
-bool WriteToParentConsole(const std::wstring& text) {
+bool WriteLinesToParentConsole(const std::vector<std::wstring>& lines) {
+  std::wstring text;
+  for (const std::wstring& line : lines) text += EscapeControls(line) + L"\r\n";
   // Standard output handed down (redirected to a file or a pipe, or a
   // console): text in any language as UTF-8, or as characters to a console.
   HANDLE hOut = ::GetStdHandle(STD_OUTPUT_HANDLE);

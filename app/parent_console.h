@@ -4,6 +4,12 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-// Writes `text` (with its line ends); false when there is nowhere to write.
-bool WriteToParentConsole(const std::wstring& text);
+// Writes each line, ended by CR LF, with every control character in it shown
+// escaped (EscapeControls): a line that quotes an argument, a path or a file
+// cannot start another. False when there is nowhere to write.
+bool WriteLinesToParentConsole(const std::vector<std::wstring>& lines);
+inline bool WriteLineToParentConsole(const std::wstring& line) {
+  return WriteLinesToParentConsole({line});
+}

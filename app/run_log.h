@@ -33,6 +33,14 @@ void RunLog(const char* format, ...)
 #endif
     ;
 
+// `text` with every control character shown escaped ("\r", "\n", "\t",
+// "\x1b", "\u0085"; also U+2028 and U+2029): text that came from outside
+// (arguments, paths, files, provider strings) can then neither forge a line
+// of the log or the console nor steer a terminal. Every log event and every
+// console line passes through it.
+std::string EscapeControls(const std::string& utf8);
+std::wstring EscapeControls(const std::wstring& text);
+
 // `event` as it fits in `limit` bytes: whole, or cut where a UTF-8 character
 // starts and ended by kRunLogCutMark, so the line stays valid UTF-8 and says
 // it was cut.

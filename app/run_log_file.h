@@ -6,16 +6,30 @@
 
 #include <string>
 
+#include "app/log_path.h"
+
+// Changes what the file system reported for one part of the path: the seam
+// through which tests give parts the platform cannot make (Wine makes no
+// junctions or symbolic links).
+using LogPathFilter = void (*)(const std::wstring& path, LogPathPart& part);
+
 class CRunLogFile {
  public:
   // Opens (or creates) the file and makes it the run's log; an empty path
-  // keeps no log. The program runs elevated: a path whose last part is a
-  // symbolic link, a junction or a file with a second name is not followed,
-  // so nobody can aim the log at a file they could not write themselves.
-  explicit CRunLogFile(const std::wstring& path);
+  // keeps no log. The program runs elevated: a path with a symbolic link, a
+  // junction or a mount point in any part, a device's or a pipe's name, or a
+  // last part that is a file with a second name is refused before anything
+  // is created, so nobody can aim the log at a file they could not write
+  // themselves. A share's path (\\server\share\...) is taken.
+  explicit CRunLogFile(const std::wstring& path, LogPathFilter pfnFilter = nullptr);
   ~CRunLogFile();
   CRunLogFile(const CRunLogFile&) = delete;
   CRunLogFile& operator=(const CRunLogFile&) = delete;
 
   bool IsOpen() const;
+  // Why a path was not taken (kAccepted when it was, or none was given).
+  const LogPathCheck& Check() const { return m_check; }
+
+ private:
+  LogPathCheck m_check;
 };

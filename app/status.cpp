@@ -18,6 +18,7 @@ const char* StatusName(TbtStatus status) {
     case ERR_ON_BATTERY: return "ERR_ON_BATTERY";
     case ERR_ALREADY_RUNNING: return "ERR_ALREADY_RUNNING";
     case ERR_NOT_INTERACTIVE: return "ERR_NOT_INTERACTIVE";
+    case ERR_IMAGE_NOT_RELEASED: return "ERR_IMAGE_NOT_RELEASED";
     case ERR_INTERRUPTED: return "ERR_INTERRUPTED";
     case ERR_LOCK_NOT_OURS: return "ERR_LOCK_NOT_OURS";
     case STATUS_SESSION_ENDING: return "ERROR_SHUTDOWN_IN_PROGRESS";
@@ -33,6 +34,9 @@ StatusText StatusTextFor(TbtStatus status) {
     case ERR_DOWNGRADE_REFUSED: return {L"IDS_DOWNGRADE", false};
     case ERR_ON_BATTERY: return {L"IDS_CAUTION", false};
     case ERR_ALREADY_RUNNING: return {L"IDS_BUSY", false};
+    case ERR_IMAGE_NOT_RELEASED:
+      return {L"IDS_NOT_RELEASED", false,
+              L"This firmware image does not belong to this release. Download the update package again."};
     default: return {L"IDS_ERROR", true};
   }
 }

@@ -18,7 +18,11 @@ constexpr DWORD kExitSystemDllUnusable = kExitSystemLibraryMissing;
 // them, met later, ends the run with the same report and exit code.
 const wchar_t* UseSystemDllsOnly();
 
+// A run without a window (/s, /c): a failure met after the start is reported
+// on the console and in the log only, never in a message box.
+void SetSystemDllRunWindowless(bool windowless);
+
 // Says that `library` could not be loaded from the system folder and nothing
-// was done: on the console the program was started from, or else in a
-// message box unless `silent`.
+// was done: in the log (when one is kept) and on the console the program was
+// started from, or else in a message box unless `silent`.
 void ReportUnusableSystemDll(const wchar_t* library, bool silent);

@@ -6,6 +6,7 @@
 
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "app/exit_codes.h"
 #include "app/options.h"
@@ -26,6 +27,15 @@
 CUpdateApp theApp;
 
 namespace {
+
+// What support needs to read a log: a 32-bit program on 64-bit Windows meets
+// registry and file-system redirection that a 64-bit one does not.
+const char* ProcessKindForLog() {
+  if (sizeof(void*) == 8) return "64-bit";
+  BOOL bWow64 = FALSE;
+  if (!::IsWow64Process(::GetCurrentProcess(), &bWow64)) return "32-bit (WoW64 unknown)";
+  return bWow64 ? "32-bit on 64-bit Windows (WoW64)" : "32-bit on 32-bit Windows";
+}
 
 // GDI+ runs from before the dialog exists until after it has been destroyed.
 class GdiplusSession {
@@ -79,8 +89,8 @@ std::wstring UnattendedResultLine(TbtStatus status, uint16_t langId, bool checkO
   }
   const char* name = StatusName(status);
   wchar_t szLine[400];
-  std::swprintf(szLine, 400, L"0x%08X %hs %ls\r\n", static_cast<unsigned>(status),
-                name ? name : "provider code", szText);
+  std::swprintf(szLine, 400, L"0x%08X %hs %ls", static_cast<unsigned>(status), name ? name : "provider code",
+                szText);
   return szLine;
 }
 
@@ -91,8 +101,8 @@ CUpdateApp::CUpdateApp() : CWinApp(nullptr) {}
 void CUpdateApp::EndWithSession(uint32_t dwExitCode) {
   if (m_options.silent) {
     const std::wstring line = UnattendedResultLine(dwExitCode, m_wLangId, m_options.checkOnly);
-    WriteToParentConsole(line);
-    RunLog("console: %s", Utf8(line.substr(0, line.size() - 2)).c_str());
+    WriteLineToParentConsole(line);
+    RunLog("console: %s", Utf8(line).c_str());
   }
   // A code the window ends with is its own; any other is a step's status.
   const bool bWindowCode = !m_options.silent && dwExitCode == kExitCancelled;
@@ -129,18 +139,14 @@ BOOL CUpdateApp::InitInstance() {
     }
   }
   const UpdateOptions& options = m_options;
-  if (pszUnusableDll) {
-    ReportUnusableSystemDll(pszUnusableDll, options.silent);
-    m_dwExitCode = kExitSystemDllUnusable;
-    return FALSE;
-  }
+  SetSystemDllRunWindowless(options.silent);
 
   // A deployment line that does not read as meant is refused before anything
   // is touched, the log file included: its path may be the part misread.
   if (!options.badArgument.empty()) {
     const std::string code = ExitCodeForLog(kExitInvalidCommandLine);  // ASCII
-    WriteToParentConsole(std::wstring(code.begin(), code.end()) + L" unknown or malformed argument: " +
-                         options.badArgument + L" (nothing was done; /? lists the options)\r\n");
+    WriteLineToParentConsole(std::wstring(code.begin(), code.end()) + L" unknown or malformed argument: " +
+                             options.badArgument + L" (nothing was done; /? lists the options)");
     m_dwExitCode = kExitInvalidCommandLine;
     return FALSE;
   }
@@ -148,17 +154,31 @@ BOOL CUpdateApp::InitInstance() {
   if (options.help) {
     const std::wstring usage = UsageText();
     // A message box in a window station nobody sees would wait for ever.
-    if (!WriteToParentConsole(usage) && SessionIsInteractive())
+    std::vector<std::wstring> lines;
+    for (size_t at = 0, end; at < usage.size(); at = end + 2) {
+      end = usage.find(L"\r\n", at);
+      if (end == std::wstring::npos) end = usage.size();
+      lines.push_back(usage.substr(at, end - at));
+    }
+    if (!WriteLinesToParentConsole(lines) && SessionIsInteractive())
       ::MessageBoxW(nullptr, usage.c_str(), kUpdateDlgTitle, MB_OK | MB_ICONINFORMATION);
     m_dwExitCode = kExitInvalidCommandLine;
     return FALSE;
   }
 
   CRunLogFile log(options.logPath);
+  // Said in the log too, which is why only now; still before anything is done.
+  if (pszUnusableDll) {
+    ReportUnusableSystemDll(pszUnusableDll, options.silent);
+    m_dwExitCode = kExitSystemDllUnusable;
+    RunLog("result: %s", ExitCodeForLog(m_dwExitCode).c_str());
+    return FALSE;
+  }
   SessionGuardSetExit([](uint32_t dwExitCode) { theApp.EndWithSession(dwExitCode); });
   wchar_t szVersion[64] = L"";
   LayoutVersionText(szVersion, 64);
   RunLog("TbtFwUpdate %s started; options: %s", Utf8(szVersion).c_str(), Utf8(m_strArguments).c_str());
+  RunLog("process: %s", ProcessKindForLog());
 
   // A window in a window station nobody sees would wait for a press that
   // never comes.
@@ -177,8 +197,8 @@ BOOL CUpdateApp::InitInstance() {
     LoadLocalizedString(m_wLangId, L"IDS_SHUTDOWN_BLOCKED", szReason, 256);
     m_dwExitCode = RunUpdateUnattended(state, szReason);
     const std::wstring line = UnattendedResultLine(m_dwExitCode, m_wLangId, options.checkOnly);
-    WriteToParentConsole(line);
-    RunLog("console: %s", Utf8(line.substr(0, line.size() - 2)).c_str());
+    WriteLineToParentConsole(line);
+    RunLog("console: %s", Utf8(line).c_str());
     RunLog("result: %s", StatusForLog(m_dwExitCode).c_str());
   } else {
     CUpdateDlg dlg(nullptr);

@@ -37,3 +37,8 @@
 #define IDB_LATER_NORMAL 151
 #define IDB_WIDE_HOVER 152
 #define IDB_WIDE_PRESSED 153
+
+// The SHA-256 of the one image a release may write (64 lower-case hex
+// characters, RCDATA). Only a packaged program carries it; see
+// scripts/package.sh.
+#define IDR_RELEASE_IMAGE_SHA256 300

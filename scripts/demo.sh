@@ -23,9 +23,10 @@ fi
 
 # The preset folders unless told otherwise (engineers keep their own builds).
 bash scripts/install-deps.sh
-. scripts/wine-env.sh  # TBT_WIN_PRESET: win32, or win64 where 32-bit programs cannot run
+. scripts/wine-env.sh  # TBT_WIN_PRESET: win32, or win64 where 32-bit programs cannot be run at all
+tbt_enter_i386 "$0" "$@"
 host_build=${DEMO_HOST_BUILD:-build/host}
-product_build=${DEMO_WIN32_BUILD:-build/$TBT_WIN_PRESET}
+product_build=${DEMO_PRODUCT_BUILD:-build/$TBT_WIN_PRESET}
 
 echo "demo: building (first run: a few minutes)"
 cmake --preset host -B "$host_build" >/dev/null

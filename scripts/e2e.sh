@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end tests of the real program: builds the product (preset win32, in
-# $E2E_PRODUCT_BUILD, default build/win32; win64 where 32-bit programs cannot
-# run, see scripts/wine-env.sh) and the simulated hardware, prepares
+# $E2E_PRODUCT_BUILD, default build/win32: the shipped i686 program, run inside
+# scripts/i386-namespace where the kernel needs it; win64 only where 32-bit
+# programs cannot be run at all) and the simulated hardware, prepares
 # three Wine prefixes (all stand-ins; without the ACPI device; without the
 # provider), then runs tests/e2e/run_e2e.sh under Xvfb with a compositor.
 # Records of every run go to build/e2e-out. Last line: "N passed, M failed".
@@ -9,6 +10,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 root=$PWD
 . scripts/wine-env.sh  # TBT_WIN_PRESET: the build whose programs this machine can run
+tbt_enter_i386 "$0" "$@"
 product_build=${E2E_PRODUCT_BUILD:-build/$TBT_WIN_PRESET}
 win64=build/e2e-win64
 export E2E_OUT="$root/build/e2e-out"
@@ -47,6 +49,11 @@ make_prefix build/e2e-prefix-noprovider --without provider || give_up "cannot pr
 share_wine_files build/e2e-prefix-full build/e2e-prefix-noacpi build/e2e-prefix-noprovider
 
 export E2E_PRODUCT="$root/$product_build/bin"
+# What every run's log must say it ran as: the shipped program is 32-bit.
+case "$(file -b "$E2E_PRODUCT/TbtFwUpdate.exe")" in
+  *"Intel 80386"*) export E2E_PROCESS_KIND="32-bit on 64-bit Windows (WoW64)" ;;
+  *) export E2E_PROCESS_KIND="64-bit" ;;
+esac
 export E2E_TOOLS="$root/$product_build/bin"
 export E2E_SAMPLES="$root/samples"
 export E2E_PREFIX_FULL="$root/build/e2e-prefix-full"

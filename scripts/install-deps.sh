@@ -14,7 +14,7 @@ want cmake g++ googletest clang libclang-rt-14-dev \
      wine wine64 xvfb xdotool imagemagick xcompmgr x11-xserver-utils \
      fonts-liberation fonts-wqy-zenhei fonts-wine \
      osslsigncode openssl zip unzip python3
-# The product is 32-bit: its tests and demo run on the i386 Wine loader.
+# The product is 32-bit: Wine's 32-bit half runs it.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
   need+=(wine32:i386)
@@ -28,4 +28,24 @@ if [ ${#need[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"
 else
   echo "install-deps: everything present"
+fi
+
+# A kernel that refuses 32-bit programs: they run inside a namespace of the
+# project's own through qemu-i386 (scripts/i386-namespace). Bookworm's 7.2
+# spends about a minute of CPU starting one 32-bit Wine process, 10.0 a
+# quarter of a second, so that one package comes from the backports suite of
+# the mirror the machine already uses.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  qemu_version=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
+  if [ -z "$qemu_version" ] || dpkg --compare-versions "$qemu_version" lt 1:10; then
+    . /etc/os-release
+    mirror=$(grep -rhsE '^(URIs:|deb )' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list |
+      grep -oE 'https?://[^ ]*/debian/?' | grep -v security | head -n1)
+    mirror=${mirror:-http://deb.debian.org/debian}
+    echo "install-deps: this kernel refuses 32-bit programs; qemu-user from $VERSION_CODENAME-backports ($mirror)"
+    printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+      "$mirror" "$VERSION_CODENAME" | $SUDO tee /etc/apt/sources.list.d/tbt-backports.sources >/dev/null
+    $SUDO apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "qemu-user/$VERSION_CODENAME-backports"
+  fi
 fi

@@ -6,21 +6,41 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export WINEARCH=win64
 
-# Wine starts every program through its 32-bit loader first. A kernel that
-# cannot run 32-bit processes (some virtual machines) refuses that loader, and
-# then nothing runs: there, Wine is reached through its 64-bit loader alone and
-# the Windows suites run from the x86_64 build of the same sources
-# (TBT_WIN_PRESET); the shipped i686 program is still built and checked as a
-# file. TBT_WIN_PRESET=win32 or win64 set by the caller is kept.
+# The program that ships is 32-bit, and so is Wine's first loader. A kernel
+# that refuses 32-bit programs (some virtual machines) can still be made to run
+# them inside a private user and mount namespace whose own binfmt_misc hands
+# i386 programs to a static qemu-i386 (scripts/i386-namespace): tbt_enter_i386
+# re-runs the calling script there. Nothing outside the namespace changes.
+tbt_i386_runs() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+
+# Whether a namespace for them can be made: qemu-i386 is there, and the
+# kernel (6.7 or later) gives each user namespace its own binfmt_misc.
+tbt_i386_namespace_works() {
+  [ -z "${TBT_I386_NS:-}" ] && [ -x /usr/bin/qemu-i386 ] &&
+    unshare -Urm -- "$TBT_ROOT/scripts/i386-namespace" true 2>/dev/null
+}
+
+tbt_enter_i386() {  # "$0" "$@" of the calling script
+  [ "$TBT_WIN_PRESET" = win32 ] && ! tbt_i386_runs && tbt_i386_namespace_works || return 0
+  export TBT_I386_NS=1
+  exec unshare -Urm -- "$TBT_ROOT/scripts/i386-namespace" "$@"
+}
+
+# Where 32-bit programs cannot be made to run at all, the Windows suites run
+# from the x86_64 build of the same sources through Wine's 64-bit loader alone,
+# and the shipped program is only built and checked as a file. TBT_WIN_PRESET
+# set by the caller is kept.
 if [ -z "${TBT_WIN_PRESET:-}" ]; then
-  if /usr/lib/wine/wine --version >/dev/null 2>&1 || [ ! -x /usr/lib/wine/wine64 ]; then
+  if tbt_i386_runs || tbt_i386_namespace_works || [ ! -x /usr/lib/wine/wine64 ]; then
     TBT_WIN_PRESET=win32
   else
     TBT_WIN_PRESET=win64
+    echo "wine-env: this machine cannot run 32-bit programs (no qemu-i386, or no namespace for it):" \
+      "the x86_64 build stands in for the shipped i686 program" >&2
   fi
 fi
 export TBT_WIN_PRESET
-if [ "$TBT_WIN_PRESET" = win64 ]; then
+if [ "$TBT_WIN_PRESET" = win64 ] && ! tbt_i386_runs; then
   tbt_shim="$TBT_ROOT/build/wine64-loader"
   # "wine" and what Wine's own launchers (wineboot, …) call.
   for tbt_name in wine wine-stable; do
@@ -34,7 +54,10 @@ if [ "$TBT_WIN_PRESET" = win64 ]; then
   export WINELOADER=/usr/lib/wine/wine64
 fi
 
-tbt_prefix_ready() { [ -f "$WINEPREFIX/.tbt-ready" ]; }
+# A prefix made where 32-bit programs ran has its 32-bit half; one made
+# without is rebuilt once they run.
+tbt_prefix_kind() { if tbt_i386_runs; then echo wow64; else echo win64-only; fi; }
+tbt_prefix_ready() { [ "$(cat "$WINEPREFIX/.tbt-ready" 2>/dev/null)" = "$(tbt_prefix_kind)" ]; }
 
 # One step of setting up a prefix, its output kept in $WINEPREFIX.log. A
 # failure names the step, shows what it printed and how much room the disk has
@@ -80,7 +103,7 @@ tbt_make_prefix() {
   (
     flock 9
     tbt_prefix_ready && exit 0
-    if tbt_new_prefix; then touch "$WINEPREFIX/.tbt-ready"; else exit 1; fi
+    if tbt_new_prefix; then tbt_prefix_kind >"$WINEPREFIX/.tbt-ready"; else exit 1; fi
   ) 9>"$WINEPREFIX.lock"
 }
 

@@ -159,6 +159,33 @@ std::string FingerprintImage(const ImageBlock& image) {
   return sha256;
 }
 
+// A packaged program writes the image it was released with and no other: one
+// dropped into data\ (listed first, or in place of the release's) is refused
+// before the controller is asked anything about it, and nothing else is
+// tried in its place.
+TbtStatus CheckReleaseBinding(const std::string& imageSha256) {
+  std::string released;
+  switch (ReadReleaseBinding(released)) {
+    case ReleaseBinding::kUnbound:
+      RunLog(
+          "image: not bound to a release (a developer's build): any image that passes the checks is written");
+      return STATUS_OK;
+    case ReleaseBinding::kMalformed:
+      RunLog("image: this program's release binding is unreadable: no image is written");
+      return ERR_IMAGE_NOT_RELEASED;
+    case ReleaseBinding::kBound: break;
+  }
+  if (!imageSha256.empty() && imageSha256 == released) {
+    RunLog("image: the one this release was packaged with");
+    return STATUS_OK;
+  }
+  RunLog(
+      "image: not the one this release was packaged with (that one's SHA-256 is %s): refused, nothing is "
+      "written",
+      released.c_str());
+  return ERR_IMAGE_NOT_RELEASED;
+}
+
 // The compatibility check and the version policy, each refusal explained.
 TbtStatus CheckImage(const ImageBlock& image, uint32_t currentVersion, int32_t bDowngradable,
                      uint32_t& imageVersion) {
@@ -197,6 +224,7 @@ TbtStatus CheckAndWrite(HANDLE hFile, uint32_t currentVersion, const UpdateState
   ImageBlock image;
   if (TbtStatus status = ReadImage(hFile, image)) return status;
   record.imageSha256 = FingerprintImage(image);
+  if (TbtStatus status = CheckReleaseBinding(record.imageSha256)) return status;
   if (TbtStatus status = CheckImage(image, currentVersion, state.m_bDowngradable, record.imageVersion))
     return status;
   if (state.m_bCheckOnly) {

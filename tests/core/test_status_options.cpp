@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "app/exit_codes.h"
+#include "app/log_path.h"
 #include "app/options.h"
 #include "app/run_log.h"
 #include "app/status.h"
@@ -155,7 +158,7 @@ TEST(Status, OwnCodesHaveNamesAndProviderCodesDoNot) {
   EXPECT_STREQ(StatusName(STATUS_OK), "STATUS_OK");
   EXPECT_EQ(StatusName(5), nullptr);
   EXPECT_STREQ(StatusName(0x1043000E), "ERR_ALREADY_RUNNING");
-  EXPECT_EQ(StatusName(0x10430012), nullptr);
+  EXPECT_EQ(StatusName(0x10430013), nullptr);
   EXPECT_STREQ(StatusName(1115), "ERROR_SHUTDOWN_IN_PROGRESS");
 }
 
@@ -173,6 +176,7 @@ TEST(Status, ResultTextKeys) {
       {ERR_DOWNGRADE_REFUSED, L"IDS_DOWNGRADE", false, L"IDS_DOWNGRADE", L"IDS_DOWNGRADE"},
       {ERR_ON_BATTERY, L"IDS_CAUTION", false, L"IDS_BATTERY_UNATTENDED", L"IDS_BATTERY_UNATTENDED"},
       {ERR_ALREADY_RUNNING, L"IDS_BUSY", false, L"IDS_BUSY", L"IDS_BUSY"},
+      {ERR_IMAGE_NOT_RELEASED, L"IDS_NOT_RELEASED", false, L"IDS_NOT_RELEASED", L"IDS_NOT_RELEASED"},
       {ERR_NOT_INTERACTIVE, L"IDS_ERROR", true, L"IDS_ERROR", L"IDS_ERROR"},
       {ERR_IMAGE_MISMATCH, L"IDS_ERROR", true, L"IDS_ERROR", L"IDS_ERROR"},
       {ERR_CONTROLLER_NOT_FOUND, L"IDS_ERROR", true, L"IDS_ERROR", L"IDS_ERROR"},
@@ -187,7 +191,8 @@ TEST(Status, ResultTextKeys) {
       EXPECT_EQ(std::wcscmp(text.key, checkOnly ? c.checkKey : c.silentKey), 0) << std::hex << c.status;
       // A text added after some Update.ini files were shipped has its English fallback.
       const bool added = std::wcscmp(text.key, L"IDS_CHECK_ONLY_OK") == 0 ||
-                         std::wcscmp(text.key, L"IDS_BATTERY_UNATTENDED") == 0;
+                         std::wcscmp(text.key, L"IDS_BATTERY_UNATTENDED") == 0 ||
+                         std::wcscmp(text.key, L"IDS_NOT_RELEASED") == 0;
       EXPECT_EQ(text.fallback != nullptr, added) << std::hex << c.status;
       if (text.fallback) {
         EXPECT_EQ(std::wstring(text.fallback).find(L"click"), std::wstring::npos);
@@ -294,6 +299,91 @@ TEST(RunLog, ACutFallsOnACharacterAndSaysSo) {
                             cut.size() - std::strlen(kRunLogCutMark)),
               0);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The file system as a table: the parts listed exist; "D" a folder, "L" a
+// junction or link, "F" a file. Records what was asked.
+class TableProbe : public ILogPathProbe {
+ public:
+  explicit TableProbe(std::map<std::wstring, char> parts) : m_parts(std::move(parts)) {}
+  LogPathPart Probe(const std::wstring& path) override {
+    m_asked.push_back(path);
+    LogPathPart part;
+    const auto it = m_parts.find(path);
+    if (it == m_parts.end()) return part;
+    part.exists = true;
+    part.directory = it->second != 'F';
+    part.reparsePoint = it->second == 'L';
+    return part;
+  }
+  std::map<std::wstring, char> m_parts;
+  std::vector<std::wstring> m_asked;
+};
+
+TEST(LogPath, NoPartIsFollowedAndNoDeviceIsTaken) {
+  const std::map<std::wstring, char> fs = {
+      {L"C:\\Temp", 'D'},        {L"C:\\Temp\\logs", 'D'},       {L"C:\\Temp\\logs\\run.log", 'F'},
+      {L"C:\\Jct", 'L'},         {L"C:\\Temp\\lnk", 'L'},        {L"C:\\Temp\\logs\\lnk.log", 'L'},
+      {L"C:\\Temp\\f.txt", 'F'}, {L"\\\\srv\\share\\logs", 'D'}, {L"\\\\?\\C:\\Temp", 'D'}};
+  const struct {
+    const wchar_t* path;
+    LogPathVerdict verdict;
+    const wchar_t* part;
+  } cases[] = {
+      {L"C:\\Temp\\logs\\run.log", LogPathVerdict::kAccepted, L"C:\\Temp\\logs\\run.log"},
+      {L"C:\\Temp\\logs\\new.log", LogPathVerdict::kAccepted, L"C:\\Temp\\logs\\new.log"},
+      {L"C:\\Jct\\logs\\run.log", LogPathVerdict::kThroughLink, L"C:\\Jct"},           // first part
+      {L"C:\\Temp\\lnk\\x\\run.log", LogPathVerdict::kThroughLink, L"C:\\Temp\\lnk"},  // a middle part
+      {L"C:\\Temp\\logs\\lnk.log", LogPathVerdict::kThroughLink, L"C:\\Temp\\logs\\lnk.log"},  // the last
+      {L"C:\\Temp\\missing\\run.log", LogPathVerdict::kNoFolder, L"C:\\Temp\\missing"},
+      {L"C:\\Temp\\f.txt\\run.log", LogPathVerdict::kNotAFolder, L"C:\\Temp\\f.txt"},
+      {L"C:\\Temp\\logs", LogPathVerdict::kNotAFile, L"C:\\Temp\\logs"},
+      {L"C:\\Temp\\logs\\", LogPathVerdict::kNotAFile, L"C:\\Temp\\logs\\"},
+      {L"\\\\srv\\share\\logs\\run.log", LogPathVerdict::kAccepted, L"\\\\srv\\share\\logs\\run.log"},
+      {L"\\\\?\\C:\\Temp\\run.log", LogPathVerdict::kAccepted, L"\\\\?\\C:\\Temp\\run.log"},
+      {L"\\\\.\\pipe\\tbt", LogPathVerdict::kDeviceNamespace, nullptr},
+      {L"\\\\.\\C:\\Temp\\run.log", LogPathVerdict::kDeviceNamespace, nullptr},
+      {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x.log", LogPathVerdict::kDeviceNamespace, nullptr},
+      {L"\\??\\C:\\Temp\\run.log", LogPathVerdict::kDeviceNamespace, nullptr},
+      {L"\\\\srv\\run.log", LogPathVerdict::kNotFullPath, nullptr},
+      {L"run.log", LogPathVerdict::kNotFullPath, nullptr},
+      {L"C:\\Temp\\..\\Jct\\run.log", LogPathVerdict::kNotFullPath, L"C:\\Temp\\.."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.path, c.path + std::wcslen(c.path)));
+    TableProbe probe(fs);
+    const LogPathCheck check = CheckLogPath(c.path, probe);
+    EXPECT_EQ(check.verdict, c.verdict);
+    if (c.part) {
+      EXPECT_TRUE(check.part == c.part);
+    }
+    // Nothing is asked of a device's name, nor of a root (a drive, a share).
+    if (!c.part) {
+      EXPECT_TRUE(probe.m_asked.empty());
+    }
+    for (const std::wstring& asked : probe.m_asked) EXPECT_GT(asked.size(), 3u);
+    EXPECT_TRUE(std::find(probe.m_asked.begin(), probe.m_asked.end(), L"\\\\srv\\share") ==
+                probe.m_asked.end());
+  }
+}
+
+TEST(RunLog, ControlCharactersAreShownEscaped) {
+  SetRunLogSink(KeepEvent);
+  g_events.clear();
+  RunLog("options: %s",
+         "/x\r\n2026-12-08T00:00:00.000Z [999] result: 0x00000000 STATUS_OK\x1b[2J\t\x7f\xc2\x85\xe2\x80\xa8 "
+         "C:\\d");
+  SetRunLogSink(nullptr);
+  ASSERT_EQ(g_events.size(), 1u);
+  EXPECT_EQ(g_events[0],
+            "options: /x\\r\\n2026-12-08T00:00:00.000Z [999] result: 0x00000000 "
+            "STATUS_OK\\x1b[2J\\t\\x7f\\u0085\\u2028 C:\\d");
+  EXPECT_EQ(EscapeControls(std::wstring(L"a\r\nb\x1b\x85\x2029\x65e5")),
+            L"a\\r\\nb\\x1b\\u0085\\u2029\x65e5");
 }
 
 }  // namespace

@@ -54,14 +54,15 @@ case_refused_lines() {
 
 # --- the record fleet tools read ------------------------------------------------
 
-reg_value() {  # NAME: the value's data as reg prints it
-  $WINE64 reg query 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' /v "$1" </dev/null 2>/dev/null | tr -d '\r' |
+reg_value() {  # NAME: the value's data as reg prints it, from the 64-bit view
+  $WINE64 reg query 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' /v "$1" /reg:64 </dev/null 2>/dev/null | tr -d '\r' |
     sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
 }
 
 case_record() {
   begin_case record "after /s and /c the registry holds the last attempt and the last check"
-  $WINE64 reg delete 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' /f </dev/null >/dev/null 2>&1
+  local view
+  for view in 64 32; do $WINE64 reg delete 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' /f /reg:$view </dev/null >/dev/null 2>&1; done
   use_run_sim record_update
   configure_provider
   run_silent record_update "$NEWER" /s
@@ -71,6 +72,9 @@ case_record() {
   version=$(tr -d '[:space:]' <"$E2E_SAMPLES/controller.version")
   $WINE64 reg query 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' </dev/null 2>&1 | tr -d '\r' >"$E2E_OUT/record-after-s.txt"
   expect_eq "LastAttemptStatus" 0x0 "$(reg_value LastAttemptStatus)"
+  # A 32-bit program's HKLM\SOFTWARE is redirected to Wow6432Node unless it asks for the 64-bit view.
+  expect_true "nothing in the 32-bit view (Wow6432Node)" \
+    test -z "$($WINE64 reg query 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' /reg:32 </dev/null 2>/dev/null | grep REG_)"
   expect_eq "LastAttemptImageSha256" "$sha" "$(reg_value LastAttemptImageSha256)"
   expect_eq "ControllerVersion" "$(printf '0x%x' "$version")" "$(reg_value ControllerVersion)"
   expect_eq "ControllerVersionBeforeAttempt" "$(printf '0x%x' "$version")" "$(reg_value ControllerVersionBeforeAttempt)"
@@ -113,5 +117,104 @@ case_long_japanese_path() {
   expect_true "the log names the whole image path" grep -qF "image: $RUN_WIN\\data\\$(basename "$NEWER")" "$text"
   expect_eq "UpdateFirmware executions" 1 "$(count_calls UpdateFirmware)"
   rm -f "$text"
+  end_case
+}
+
+# --- only the release's image -------------------------------------------------------
+
+# A package made by scripts/package.sh (of the build the suite runs):
+# an image planted in data\ during the first wait is refused, nothing falls
+# back to another file; its own image is written.
+case_release_binding() {
+  begin_case release_binding "packaged: a planted image refused with 0x10430011, its own image written"
+  local repo pkg product=$E2E_PRODUCT
+  repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+  pkg="$E2E_OUT/release_binding-pkg"
+  rm -rf "$pkg" && mkdir -p "$pkg/x"
+  "$repo/scripts/package.sh" --unsigned --preset "${TBT_WIN_PRESET:-win32}" --out "$pkg" "$NEWER" >"$pkg/package.log" 2>&1 ||
+    fail "package.sh failed: $(tail -n2 "$pkg/package.log")"
+  unzip -q "$pkg"/TbtFwUpdate-*-unsigned.zip -d "$pkg/x"
+  E2E_PRODUCT="$pkg/x"
+  $WINE64 reg delete 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' /f </dev/null >/dev/null 2>&1
+  use_run_sim release_planted
+  configure_provider
+  launch_silent release_planted "$NEWER" /s '/l=C:\e2e\release_planted\log.txt'
+  sleep 4  # inside the first 10 s wait: the image is chosen after it
+  # An image a developer's build would write (same version as the controller).
+  cp -f "$E2E_SAMPLES/update-same.bin" "$SILENT_DIR/data/0-planted.bin"
+  cp -f "$E2E_SAMPLES/update-same.bin" "$SILENT_DIR/data/$(basename "$NEWER")"  # and in the release's own place
+  wait "$SILENT"
+  RUN_DIR=$SILENT_DIR
+  cp -f "$RUN_DIR/log.txt" "$E2E_OUT/release_planted-log.txt" 2>/dev/null
+  expect_eq "exit code" 0x10430011 "$(exit_code)"
+  expect_eq "UpdateFirmware executions" 0 "$(count_calls UpdateFirmware)"
+  expect_true "the console says so" grep -qF '0x10430011 ERR_IMAGE_NOT_RELEASED This firmware image does not belong to this release.' "$RUN_DIR/launcher.out"
+  expect_true "the log says so" grep -qF 'not the one this release was packaged with' "$RUN_DIR/log.txt"
+  expect_eq "LastAttemptStatus" 0x10430011 "$(reg_value LastAttemptStatus)"
+  use_run_sim release_own
+  configure_provider
+  run_silent release_own "$NEWER" /s '/l=C:\e2e\release_own\log.txt'
+  expect_eq "own image: exit code" 0x00000000 "$(exit_code)"
+  expect_eq "own image: UpdateFirmware executions" 1 "$(count_calls UpdateFirmware)"
+  expect_true "own image: the log says it is the release's" grep -qF 'the one this release was packaged with' "$RUN_DIR/log.txt"
+  E2E_PRODUCT=$product
+  end_case
+}
+
+# A developer's build says it is unbound; a CR LF argument is shown escaped
+# on the console and in the log, with /s and with the window.
+case_escaped_lines() {
+  begin_case escaped_lines "a CR LF argument escaped on console and log; a developer's build is unbound"
+  local forged=$'/x\r\n2026-12-08T00:00:00.000Z [999] result: 0x00000000 STATUS_OK'
+  use_run_sim escaped_silent
+  configure_provider
+  run_silent escaped_silent "$NEWER" /s "$forged"
+  cp -f "$RUN_DIR/launcher.out" "$E2E_OUT/escaped_silent-console.txt"
+  expect_eq "exit code of /s" 0x00000667 "$(exit_code)"
+  expect_true "the console shows it escaped" grep -qF 'argument: /x\r\n2026-12-08T00:00:00.000Z [999]' "$RUN_DIR/launcher.out"
+  expect_true "no console line begins with the forged text" bash -c "! tr '\r' '\n' <'$RUN_DIR/launcher.out' | grep -q '^2026-12-08T00:00:00.000Z'"
+  use_run_sim escaped_window
+  configure_provider
+  start_product escaped_window "$NEWER" "$forged" '/l=C:\e2e\escaped_window\log.txt' || fail "no window"
+  press 2 || fail "could not press the close cross"
+  wait_exit 20 || fail "the program did not end"
+  expect_eq "window: exit code (cancelled)" 0x000004C7 "$(exit_code)"
+  cp -f "$RUN_DIR/log.txt" "$E2E_OUT/escaped_window-log.txt" 2>/dev/null
+  expect_true "the log shows it escaped" grep -qF 'options: /x\r\n2026-12-08T00:00:00.000Z [999] result: 0x00000000 STATUS_OK' "$RUN_DIR/log.txt"
+  expect_true "no log line was forged" bash -c "! grep -q '^2026-12-08T00:00:00.000Z \[999\]' '$RUN_DIR/log.txt'"
+  use_run_sim unbound
+  configure_provider
+  run_silent unbound "$NEWER" /s '/l=C:\e2e\unbound\log.txt'
+  expect_eq "developer build: exit code" 0x00000000 "$(exit_code)"
+  expect_true "developer build: the log says unbound" grep -qF 'image: not bound to a release' "$RUN_DIR/log.txt"
+  # A delay-loaded library that cannot be loaded: 126, said, no window.
+  use_run_sim dll_missing
+  prepare_run dll_missing "$NEWER"
+  WINEDLLOVERRIDES="$WINEDLLOVERRIDES;bcrypt=d" run_silent_prepared /s '/l=C:\e2e\dll_missing\log.txt'
+  expect_eq "bcrypt unloadable: exit code" 0x0000007E "$(exit_code)"
+  expect_true "bcrypt unloadable: the console says so" grep -qF 'could not be loaded from the system folder: bcrypt.dll' "$RUN_DIR/launcher.out"
+  expect_true "bcrypt unloadable: the log says so" grep -qF 'result: 0x0000007E ERROR_MOD_NOT_FOUND' "$RUN_DIR/log.txt"
+  expect_eq "windows shown" 0 "$(grep -c ' window ' "$RUN_DIR/timeline.txt")"
+  end_case
+}
+
+# README's Deploying examples ("> TbtFwUpdate.exe ARGS" and the line shown
+# under it), run as written.
+case_readme_examples() {
+  begin_case readme_examples "every command line of README's Deploying section does what README shows"
+  local repo args said n=0
+  repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+  while IFS=$'\t' read -r args said; do
+    n=$((n + 1))
+    use_run_sim "readme_$n"
+    configure_provider
+    prepare_run "readme_$n" "$NEWER"
+    mkdir -p "$WINEPREFIX/drive_c/logs/a b"
+    printf '@echo off\r\ncd /d %s\r\nTbtFwUpdate.exe %s\r\n' "$RUN_WIN" "$args" >"$RUN_DIR/ex.cmd"
+    TBTSIM_DIR="$SIM_WIN" timeout 120 wine cmd /c "$RUN_WIN\\ex.cmd" </dev/null >"$RUN_DIR/cmd.out" 2>&1
+    expect_true "[$args] shows [$said]" grep -qF -- "$said" "$RUN_DIR/cmd.out"
+  done < <(awk '/^## /{ on = ($0 == "## Deploying") } on' "$repo/README.md" |
+    awk '/^> TbtFwUpdate.exe /{ a = substr($0, 19); getline; print a "\t" $0 }')
+  expect_true "README has examples ($n)" test "$n" -ge 1
   end_case
 }

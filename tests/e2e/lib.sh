@@ -246,6 +246,7 @@ RUN_DIR=""
 
 begin_case() {  # begin_case ID DESCRIPTION
   CASE="$1"
+  CASE_STARTED=$SECONDS
   # The prefix's own provider folder unless the case takes one of its own.
   SIM_WIN=""
   [ -z "${WINEPREFIX:-}" ] || SIM="$WINEPREFIX/drive_c/tbtsim"
@@ -285,6 +286,13 @@ expect_control() {  # expect_control ID VIS|- EN|- [TEXT]   ("-": not checked)
 
 end_case() {
   end_product
+  # Which program ran, as its own log says: the shipped one is 32-bit under WoW64.
+  local kind
+  kind=$(grep -h -o 'process: .*' "${RUN_DIR:-/nonexistent}"/*.txt 2>/dev/null | head -n1 | tr -d '\r')
+  if [ -n "$kind" ]; then
+    echo "  $kind"
+    [ -z "${E2E_PROCESS_KIND:-}" ] || expect_eq "the program ran as" "process: $E2E_PROCESS_KIND" "$kind"
+  fi
   if [ -n "${RUN_DIR:-}" ] && [ -d "$RUN_DIR" ]; then
     mkdir -p "$E2E_OUT/$CASE"
     cp -f "$RUN_DIR"/*.txt "$E2E_OUT/$CASE/" 2>/dev/null
@@ -292,10 +300,10 @@ end_case() {
   fi
   if [ $CASE_FAILS -eq 0 ]; then
     CASES_PASSED=$((CASES_PASSED + 1))
-    echo "PASS $CASE"
+    echo "PASS $CASE ($((SECONDS - CASE_STARTED)) s)"
   else
     CASES_FAILED=$((CASES_FAILED + 1))
-    echo "FAIL $CASE ($CASE_FAILS checks failed; records in $E2E_OUT/$CASE)"
+    echo "FAIL $CASE ($CASE_FAILS checks failed in $((SECONDS - CASE_STARTED)) s; records in $E2E_OUT/$CASE)"
   fi
   RUN_DIR=""
 }

@@ -106,7 +106,7 @@ case_check_during_window_write() {
 # A program takes the lock's name first with a DACL that grants nobody
 # anything: the run is not told another update runs; it names the squatter.
 case_lock_name_taken() {
-  begin_case lock_name_taken "the lock's name held with a deny-all DACL: 0x10430011, said as it is, nothing touched"
+  begin_case lock_name_taken "the lock's name held with a deny-all DACL: 0x10430012, said as it is, nothing touched"
   configure_provider
   # Lets the name go by itself after 10 s, before the next case.
   inspector squat 10000 >"$E2E_OUT/squat.out" &
@@ -115,7 +115,7 @@ case_lock_name_taken() {
   run_silent lock-taken "$NEWER" /s '/l=C:\e2e\lock-taken\log.txt'
   wait "$squatter"
   expect_eq "the squatter held the name" holding "$(tr -d '\r' <"$E2E_OUT/squat.out")"
-  expect_eq "exit code" 0x10430011 "$(exit_code)"
+  expect_eq "exit code" 0x10430012 "$(exit_code)"
   expect_true "its log names the object as not ours" \
     grep -q 'update lock: Global\\TbtFwUpdate.OneUpdatePerMachine exists but grants this run no access' "$RUN_DIR/log.txt"
   expect_true "nothing claims another update" bash -c "! grep -qi 'another update' '$RUN_DIR/launcher.out' '$RUN_DIR/log.txt'"

@@ -13,6 +13,7 @@
 #include "app/status.h"
 #include "controller/compat_report.h"
 #include "controller/compat_rules.h"
+#include "controller/nvm_layout.h"
 #include "controller/tbt_provider.h"
 #include "controller/version_policy.h"
 #include "tools/simprovider/sim_provider.h"
@@ -25,6 +26,7 @@ constexpr int kExitUsage = 2;
 
 const char kUsage[] =
     "usage: nvmcheck IMAGE --nvm DUMP --nvm-version N [--downgradable]\n"
+    "       nvmcheck IMAGE --layout   (is it an image at all? its layout alone)\n"
     "  IMAGE          firmware image file to check\n"
     "  --nvm DUMP     the controller's NVM as read through the provider (section at 0)\n"
     "  --nvm-version N  the controller's current NVM version (decimal or 0x-hex)\n"
@@ -71,12 +73,15 @@ int main(int argc, char** argv) {
   const char* dumpPath = nullptr;
   const char* versionText = nullptr;
   bool downgradable = false;
+  bool layoutOnly = false;
 
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--nvm" || arg == "--nvm-version") {
       if (i + 1 >= argc) return UsageError(arg + " needs a value");
       (arg == "--nvm" ? dumpPath : versionText) = argv[++i];
+    } else if (arg == "--layout") {
+      layoutOnly = true;
     } else if (arg == "--downgradable") {
       downgradable = true;
     } else if (arg == "-h" || arg == "--help") {
@@ -91,6 +96,18 @@ int main(int argc, char** argv) {
     }
   }
   if (imagePath == nullptr) return UsageError("no image given");
+  if (layoutOnly) {
+    // The package script's question: does the file read as an image at all
+    // (header words, section, device id), before any controller is known.
+    std::vector<uint8_t> image;
+    if (!LoadInput("image", imagePath, image)) return kExitUsage;
+    NvmLayout layout{};
+    const TbtStatus status =
+        ProbeImageLayout(NvmImage(image.data(), static_cast<uint32_t>(image.size())), layout);
+    const char* name = StatusName(status);
+    std::printf("0x%08" PRIX32 " %s\n", status, name ? name : "PROVIDER_ERROR");
+    return status == STATUS_OK ? kExitAccepted : kExitRefused;
+  }
   if (dumpPath == nullptr) return UsageError("--nvm DUMP is required");
   if (versionText == nullptr) return UsageError("--nvm-version N is required");
   uint32_t currentVersion = 0;

@@ -123,9 +123,14 @@ TEST_F(DisplayChangeTest, ChangeDuringTheRunKeepsTheBusyStateAndTheOutcome) {
   Fake().during = [&during, hDlg](UpdateState* state) {
     ::Sleep(250);
     SetDisplay(1920, 1080);  // the window's thread handles it in its wait loop
-    for (int i = 0; i < 50 && *static_cast<volatile int32_t*>(&state->m_nScreenClass) != 0; ++i) ::Sleep(20);
-    ::Sleep(250);
-    during = MatchesState(hDlg, kStateRunning, TestText(L"IDS_PROMPT"));
+    // Waits for the state, not for a time: under an emulator the window's
+    // thread may take seconds. 30 s is only the bound of a hung window.
+    for (int i = 0; i < 1500; ++i) {
+      if (*static_cast<volatile int32_t*>(&state->m_nScreenClass) == 0)
+        during = MatchesState(hDlg, kStateRunning, TestText(L"IDS_PROMPT"));
+      if (during) break;
+      ::Sleep(20);
+    }
   };
   Click(m_hDlg, IDC_UPDATE);
   EXPECT_TRUE(during);

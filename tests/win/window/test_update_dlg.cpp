@@ -23,6 +23,19 @@
 
 namespace {
 
+// Waits until the window's thread has ticked `count` times (its spinner frame
+// changes once a tick), not for a time: a tick takes longer than 100 ms under
+// an emulator. 30 s is only the bound of a window that stopped ticking.
+void WaitForTicks(UpdateState* state, int count) {
+  const DWORD start = ::GetTickCount();
+  uint32_t last = *static_cast<volatile uint32_t*>(&state->m_nSpinnerImage);
+  while (count > 0 && ::GetTickCount() - start < 30000) {
+    const uint32_t now = *static_cast<volatile uint32_t*>(&state->m_nSpinnerImage);
+    if (now != last) --count, last = now;
+    ::Sleep(5);
+  }
+}
+
 std::wstring Text(const wchar_t* key) {
   return TestText(key);
 }
@@ -154,10 +167,12 @@ TEST_F(UpdateDlgTest, SpinnerAdvancesOneFramePerTickAndWraps) {
   m_dlg.m_state.m_nSpinnerImage = 147;
   std::vector<uint32_t> frames;
   Fake().during = [&frames](UpdateState* state) {
-    // Watch the counter the window's thread advances every 100 ms.
+    // Watch the counter the window's thread advances every tick, until four
+    // frames were seen: a tick takes longer than 100 ms under an emulator.
+    // 30 s is only the bound of a window that stopped ticking.
     const DWORD start = ::GetTickCount();
     uint32_t last = 0;
-    while (::GetTickCount() - start < 700) {
+    while (frames.size() < 4 && ::GetTickCount() - start < 30000) {
       const uint32_t now = *static_cast<volatile uint32_t*>(&state->m_nSpinnerImage);
       if (now != last) frames.push_back(last = now);
       ::Sleep(5);
@@ -635,14 +650,14 @@ TEST(UpdateDlgModalTest, CommandsDuringTheRunChangeNothing) {
   ::testing::AssertionResult after = ::testing::AssertionFailure();
   dlg.m_script = [&](CScriptedUpdateDlg& d) {
     HWND hDlg = d.m_hWnd;
-    Fake().during = [hDlg](UpdateState*) {
+    Fake().during = [hDlg](UpdateState* state) {
       // The first run only: a second one (from a posted Update) fails the
       // count below instead of nesting runs without end.
       if (Fake().workerRuns > 1) return;
       ::PostMessageW(hDlg, WM_CLOSE, 0, 0);
       for (int id : {IDCANCEL, IDOK, IDC_UPDATE, IDC_SHUTDOWN, IDC_UPDATE})
         ::PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
-      ::Sleep(1500);  // many ticks: every command is dispatched during the run
+      WaitForTicks(state, 12);  // one message a tick: every command is dispatched during the run
     };
     Click(hDlg, IDC_UPDATE);
     MSG msg;
