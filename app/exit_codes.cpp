@@ -8,13 +8,6 @@
 
 namespace {
 
-// The window's own codes (Windows error codes it ends with).
-constexpr uint32_t kExitCancelled = 1223;    // ERROR_CANCELLED
-constexpr uint32_t kExitNoGraphics = 1114;   // ERROR_DLL_INIT_FAILED
-constexpr uint32_t kExitArtUnusable = 1812;  // ERROR_RESOURCE_DATA_NOT_FOUND
-// Before anything else: a library that cannot come from the system folder.
-constexpr uint32_t kExitSystemLibraryMissing = 126;  // ERROR_MOD_NOT_FOUND
-
 const ExitCodeRow kRows[] = {
     {STATUS_OK, "STATUS_OK", "updated (with /c: the image suits; nothing was written)", false},
     {ERR_ACPI_DEVICE_MISSING, "ERR_ACPI_DEVICE_MISSING", "the ACPI control device is missing", false},
@@ -38,10 +31,15 @@ const ExitCodeRow kRows[] = {
      false},
     {ERR_IMAGE_NOT_RELEASED, "ERR_IMAGE_NOT_RELEASED",
      "the image is not the one this release was packaged with: nothing was written", false},
-    {kExitCancelled, "ERROR_CANCELLED", "the window was closed before any attempt", false},
-    {kExitNoGraphics, "ERROR_DLL_INIT_FAILED", "the window could not be drawn (graphics did not start)",
+    {ERR_LOCK_NOT_OURS, "ERR_LOCK_NOT_OURS",
+     "the update lock's name is held by a program that is not this tool: nothing was done", false},
+    {STATUS_SESSION_ENDING, "ERROR_SHUTDOWN_IN_PROGRESS",
+     "the session began to end before the write: nothing was written, the device is off", false},
+    {kExitCancelled, "ERROR_CANCELLED", "the window was closed, or the session ended, before any attempt",
      false},
-    {kExitArtUnusable, "ERROR_RESOURCE_DATA_NOT_FOUND", "the window could not be drawn (its art is unusable)",
+    {kExitGraphicsNotStarted, "ERROR_DLL_INIT_FAILED",
+     "the window could not be drawn (graphics did not start)", false},
+    {kExitNoWindowArt, "ERROR_RESOURCE_DATA_NOT_FOUND", "the window could not be drawn (its art is unusable)",
      false},
     {kExitSystemLibraryMissing, "ERROR_MOD_NOT_FOUND",
      "a system library could not be loaded from the system folder: nothing was done", false},

@@ -7,6 +7,17 @@
 #include <cstdint>
 #include <string>
 
+// The codes that are not step statuses (app/status.h holds those): Windows
+// error codes the window and the command line end with. Every other place
+// that names one of them takes it from here.
+constexpr uint32_t kExitCancelled = 1223;            // ERROR_CANCELLED
+constexpr uint32_t kExitGraphicsNotStarted = 1114;   // ERROR_DLL_INIT_FAILED
+constexpr uint32_t kExitNoWindowArt = 1812;          // ERROR_RESOURCE_DATA_NOT_FOUND
+constexpr uint32_t kExitSystemLibraryMissing = 126;  // ERROR_MOD_NOT_FOUND
+// Windows Installer's ERROR_INVALID_COMMAND_LINE, which deployment software
+// already knows: a refused command line and "/?".
+constexpr uint32_t kExitInvalidCommandLine = 1639;
+
 struct ExitCodeRow {
   uint32_t code;
   const char* name;     // symbolic name; nullptr for the provider's own codes

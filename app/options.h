@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/exit_codes.h"  // kExitInvalidCommandLine
+
 // Applies argv[1..argc-1] to the two option fields; anything else is ignored
 // and a later option wins. Always returns true.
 bool ParseOptions(int argc, const wchar_t* const* argv, int32_t& downgradable, uint16_t& langId);
@@ -27,8 +29,3 @@ struct UpdateOptions {
 // path that cannot be a file name keeps no log. With either, the first
 // unknown or malformed argument lands in badArgument. Always returns true.
 bool ParseOptions(int argc, const wchar_t* const* argv, UpdateOptions& options);
-
-// The exit code of a command line that a deployment run refuses, and of "/?":
-// Windows Installer's ERROR_INVALID_COMMAND_LINE, which deployment software
-// already knows; never one of ours.
-constexpr uint32_t kExitInvalidCommandLine = 1639;

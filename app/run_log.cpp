@@ -9,7 +9,16 @@
 
 namespace {
 RunLogSink g_sink = nullptr;
+RunLogFlushFn g_flush = nullptr;
 }  // namespace
+
+void SetRunLogFlush(RunLogFlushFn flush) {
+  g_flush = flush;
+}
+
+void RunLogFlush() {
+  if (g_flush) g_flush();
+}
 
 void SetRunLogSink(RunLogSink sink) {
   g_sink = sink;

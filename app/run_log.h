@@ -13,6 +13,12 @@ using RunLogSink = void (*)(const std::string& event);
 
 // Installs the sink (null: none). Set before the worker starts.
 void SetRunLogSink(RunLogSink sink);
+
+// Puts what was logged onto the disk, for a line that must outlive a power
+// loss; the sink's owner installs it (null: nothing to do).
+using RunLogFlushFn = void (*)();
+void SetRunLogFlush(RunLogFlushFn flush);
+void RunLogFlush();
 bool RunLogEnabled();
 
 // The longest event kept whole: room for a path of 32,767 characters of

@@ -50,6 +50,11 @@ void WriteEvent(const std::string& event) {
   g_hFile = INVALID_HANDLE_VALUE;
 }
 
+void FlushEvents() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (g_hFile != INVALID_HANDLE_VALUE) ::FlushFileBuffers(g_hFile);
+}
+
 // The opened file itself, not whatever its name pointed at when looked up.
 bool IsPlainFile(HANDLE hFile) {
   BY_HANDLE_FILE_INFORMATION info{};
@@ -140,12 +145,14 @@ CRunLogFile::CRunLogFile(const std::wstring& path, LogPathFilter pfnFilter) {
   }
   g_hFile = hFile;
   SetRunLogSink(WriteEvent);
+  SetRunLogFlush(FlushEvents);
 }
 
 CRunLogFile::~CRunLogFile() {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (g_hFile == INVALID_HANDLE_VALUE) return;
   SetRunLogSink(nullptr);
+  SetRunLogFlush(nullptr);
   ::CloseHandle(g_hFile);
   g_hFile = INVALID_HANDLE_VALUE;
 }

@@ -19,6 +19,9 @@ const char* StatusName(TbtStatus status) {
     case ERR_ALREADY_RUNNING: return "ERR_ALREADY_RUNNING";
     case ERR_NOT_INTERACTIVE: return "ERR_NOT_INTERACTIVE";
     case ERR_IMAGE_NOT_RELEASED: return "ERR_IMAGE_NOT_RELEASED";
+    case ERR_INTERRUPTED: return "ERR_INTERRUPTED";
+    case ERR_LOCK_NOT_OURS: return "ERR_LOCK_NOT_OURS";
+    case STATUS_SESSION_ENDING: return "ERROR_SHUTDOWN_IN_PROGRESS";
     default: return nullptr;
   }
 }

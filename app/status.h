@@ -29,6 +29,15 @@ constexpr TbtStatus ERR_NOT_INTERACTIVE = 0x1043000F;
 // A released program writes only the image it was packaged with (its SHA-256
 // is a resource of the signed exe): any other image is refused unwritten.
 constexpr TbtStatus ERR_IMAGE_NOT_RELEASED = 0x10430011;
+// Only ever on record, never a run's outcome: the image was handed to the
+// provider and the run ended (killed, crashed, lost power) before the answer.
+constexpr TbtStatus ERR_INTERRUPTED = 0x10430010;
+// The machine's update lock exists but was made by another program, not by a
+// run of this tool: nothing was done, and no other update is claimed.
+constexpr TbtStatus ERR_LOCK_NOT_OURS = 0x10430012;
+// Windows' ERROR_SHUTDOWN_IN_PROGRESS: the session began to end before the
+// image was handed over, so it never was; the device was switched off.
+constexpr TbtStatus STATUS_SESSION_ENDING = 1115;
 
 // The symbolic name of one of our own codes, or nullptr for a value that a
 // provider method returned (those are passed through unchanged).

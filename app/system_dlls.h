@@ -6,8 +6,10 @@
 
 #include <windows.h>
 
+#include "app/exit_codes.h"
+
 // The exit code of a run that could not load a system library from System32.
-constexpr DWORD kExitSystemDllUnusable = ERROR_MOD_NOT_FOUND;  // 126
+constexpr DWORD kExitSystemDllUnusable = kExitSystemLibraryMissing;
 
 // Makes System32 the only folder any later library load searches, then loads
 // each delay-loaded DLL from there. Must run before anything calls into one of

@@ -98,6 +98,18 @@ std::wstring UnattendedResultLine(TbtStatus status, uint16_t langId, bool checkO
 
 CUpdateApp::CUpdateApp() : CWinApp(nullptr) {}
 
+void CUpdateApp::EndWithSession(uint32_t dwExitCode) {
+  if (m_options.silent) {
+    const std::wstring line = UnattendedResultLine(dwExitCode, m_wLangId, m_options.checkOnly);
+    WriteLineToParentConsole(line);
+    RunLog("console: %s", Utf8(line).c_str());
+  }
+  // A code the window ends with is its own; any other is a step's status.
+  const bool bWindowCode = !m_options.silent && dwExitCode == kExitCancelled;
+  RunLog("result: %s", (bWindowCode ? ExitCodeForLog(dwExitCode) : StatusForLog(dwExitCode)).c_str());
+  ::ExitProcess(dwExitCode);
+}
+
 BOOL CUpdateApp::ParseOptions(int argc, const wchar_t* const* argv) {
   m_options.downgradable = m_bDowngradable;
   m_options.langId = m_wLangId;
@@ -132,7 +144,8 @@ BOOL CUpdateApp::InitInstance() {
   // A deployment line that does not read as meant is refused before anything
   // is touched, the log file included: its path may be the part misread.
   if (!options.badArgument.empty()) {
-    WriteLineToParentConsole(L"0x00000667 ERROR_INVALID_COMMAND_LINE unknown or malformed argument: " +
+    const std::string code = ExitCodeForLog(kExitInvalidCommandLine);  // ASCII
+    WriteLineToParentConsole(std::wstring(code.begin(), code.end()) + L" unknown or malformed argument: " +
                              options.badArgument + L" (nothing was done; /? lists the options)");
     m_dwExitCode = kExitInvalidCommandLine;
     return FALSE;
@@ -161,6 +174,7 @@ BOOL CUpdateApp::InitInstance() {
     RunLog("result: %s", ExitCodeForLog(m_dwExitCode).c_str());
     return FALSE;
   }
+  SessionGuardSetExit([](uint32_t dwExitCode) { theApp.EndWithSession(dwExitCode); });
   wchar_t szVersion[64] = L"";
   LayoutVersionText(szVersion, 64);
   RunLog("TbtFwUpdate %s started; options: %s", Utf8(szVersion).c_str(), Utf8(m_strArguments).c_str());

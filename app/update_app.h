@@ -26,6 +26,11 @@ class CUpdateApp : public CWinApp {
   // everything else into m_options; always TRUE.
   BOOL ParseOptions(int argc, const wchar_t* const* argv);
 
+  // The session ends under the run, whose worker has ended: its last log
+  // lines (and a silent run's console line), then the process ends with
+  // `dwExitCode` before Windows ends it with a code of its own.
+  void EndWithSession(uint32_t dwExitCode);
+
   int32_t m_bDowngradable = 0;  // BOOL
   LANGID m_wLangId = 0;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "app/run_log.h"
 #include "controller/acpi_channel.h"
 #include "controller/power_off.h"
 #include "framework/win_app.h"
@@ -67,7 +68,7 @@ DWORD CUpdateDlg::RunModal(bool bGraphicsStarted) {
 
 DWORD CUpdateDlg::GetExitCode() const {
   if (m_bUndrawable) return kExitNoWindowArt;
-  return m_phase == UpdatePhase::kPrompt ? static_cast<DWORD>(ERROR_CANCELLED) : m_state.m_dwStatus;
+  return m_phase == UpdatePhase::kPrompt ? static_cast<DWORD>(kExitCancelled) : m_state.m_dwStatus;
 }
 
 void CUpdateDlg::DoDataExchange(CDataExchange* pDX) {
@@ -126,10 +127,10 @@ void CUpdateDlg::OnUpdateClicked() {
   m_picCautionIcon.ShowWindow(SW_HIDE);
   m_lblCaution.ShowWindow(SW_HIDE);
 
-  // Before anything reaches the device: another update on this machine
-  // leaves this window with nothing to do but exit.
-  if (UpdateLockAcquire(m_hLock) == UpdateLockResult::kBusy) {
-    m_state.m_dwStatus = ERR_ALREADY_RUNNING;
+  // Before anything reaches the device: another run on this machine (or a
+  // program holding the lock's name) leaves this window nothing but Exit.
+  if (const TbtStatus refused = UpdateRunTakeLock(m_hLock)) {
+    m_state.m_dwStatus = refused;
     UpdateResultText(m_state.m_dwStatus, m_state.m_wLangId, m_szResult, kResultChars);
     m_lblMessage.SetWindowTextW(m_szResult);
     m_btnUpdate.ShowWindow(SW_HIDE);
@@ -150,6 +151,7 @@ void CUpdateDlg::OnUpdateClicked() {
     m_btnExit.ShowWindow(SW_SHOW);
     m_btnClose.EnableWindow(TRUE);
     m_state.m_dwStatus = ERR_ACPI_DEVICE_MISSING;
+    UpdateRunRecordRefusal(m_state.m_dwStatus, false);
     m_phase = UpdatePhase::kDeviceMissing;
     FocusOffered(m_btnExit);
     return;
@@ -171,7 +173,10 @@ void CUpdateDlg::OnUpdateClicked() {
   m_btnExit.ShowWindow(SW_SHOW);
 
   // Without a worker there is no result but our own: the thread's memory.
-  if (!RunWorker()) m_state.m_dwStatus = ERR_OUT_OF_MEMORY;
+  if (!RunWorker()) {
+    m_state.m_dwStatus = ERR_OUT_OF_MEMORY;
+    UpdateRunRecordRefusal(m_state.m_dwStatus, false);
+  }
   EndAttempt();
   UpdateResultText(m_state.m_dwStatus, m_state.m_wLangId, m_szResult, kResultChars);
   m_lblMessage.SetWindowTextW(m_szResult);
@@ -208,7 +213,7 @@ bool CUpdateDlg::RunWorker() {
   if (!hThread) return false;
   wchar_t szReason[kResultChars] = L"";
   LoadLocalizedString(m_state.m_wLangId, L"IDS_SHUTDOWN_BLOCKED", szReason, kResultChars);
-  SessionGuardBegin(m_hWnd, hThread, szReason);
+  SessionGuardBegin(m_hWnd, hThread, szReason, SessionRun::kWriteVisible);
   ::ResumeThread(hThread);
 
   m_picSpinner.ShowWindow(SW_SHOW);
@@ -249,14 +254,20 @@ void CUpdateDlg::OnLaterClicked() {
   PostMessageW(WM_CLOSE);
 }
 
-// A log-off or shutdown waits for the write; at any other time the window
-// does not stand in its way.
-LRESULT CUpdateDlg::OnQueryEndSession(WPARAM, LPARAM) {
-  return SessionGuardOnQueryEndSession();
+// While the worker runs the window asks, with its reason, that the session
+// wait; at any other time it does not stand in the way.
+LRESULT CUpdateDlg::OnQueryEndSession(WPARAM, LPARAM lParam) {
+  return SessionGuardOnQueryEndSession(lParam);
 }
 
+// The session ends anyway: a write not yet begun never begins, and the run
+// ends with its own code before Windows ends it with another; at the prompt
+// that is the code of a window closed before any attempt.
 LRESULT CUpdateDlg::OnEndSession(WPARAM wParam, LPARAM) {
-  SessionGuardOnEndSession(static_cast<BOOL>(wParam));
+  if (!SessionGuardOnEndSession(static_cast<BOOL>(wParam))) return 0;
+  if (m_phase == UpdatePhase::kPrompt) RunLog("the session ends at the prompt: nothing was done");
+  EndAttempt();
+  SessionGuardExit(GetExitCode());
   return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "app/exit_codes.h"  // kExitGraphicsNotStarted, kExitNoWindowArt
 #include "app/status.h"
 #include "app/update_state.h"
 #include "res/resource.h"
@@ -15,11 +16,6 @@
 
 // The title the window carries in the task list.
 extern const wchar_t kUpdateDlgTitle[];
-
-// Exit codes of a window that cannot be drawn: the graphics library did not
-// start, or the background art has no pixels.
-constexpr DWORD kExitGraphicsNotStarted = ERROR_DLL_INIT_FAILED;
-constexpr DWORD kExitNoWindowArt = ERROR_RESOURCE_DATA_NOT_FOUND;
 
 // Tells the person in a plain system message box that the window cannot be
 // shown: the IDS_ERROR text with the code, or an English sentence when there

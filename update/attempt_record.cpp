@@ -2,6 +2,9 @@
 
 #include <cwchar>
 
+#include "app/run_log.h"
+#include "update/utf8.h"
+
 namespace {
 
 LONG SetDword(HKEY hKey, const wchar_t* name, uint32_t value) {
@@ -43,9 +46,65 @@ LONG WriteAttemptRecord(HKEY hRoot, const wchar_t* subkey, const AttemptRecord& 
     keep(SetDword(hKey, L"LastAttemptImageVersion", record.imageVersion));
     keep(SetString(hKey, L"LastAttemptImageSha256",
                    std::wstring(record.imageSha256.begin(), record.imageSha256.end())));
-    keep(SetDword(hKey, L"ControllerVersion", record.controllerVersion));
+    keep(SetDword(hKey, L"ControllerVersionBeforeAttempt", record.versionBeforeAttempt));
+    // The previous release's name for the same value, kept for one release.
+    keep(SetDword(hKey, L"ControllerVersion", record.versionBeforeAttempt));
     keep(SetString(hKey, L"LastAttemptTime", time));
+    // Written just before the image is handed over: it must be on the disk
+    // should the machine lose power during the write.
+    if (record.status == ERR_INTERRUPTED) keep(::RegFlushKey(hKey));
   }
   ::RegCloseKey(hKey);
   return result;
+}
+
+void RecordAttempt(const AttemptRecord& record) {
+  const LONG result = WriteAttemptRecord(HKEY_LOCAL_MACHINE, kAttemptRecordKey, record);
+  if (result == ERROR_SUCCESS)
+    RunLog("record HKLM\\%s (64-bit view): %s %s", Utf8(kAttemptRecordKey).c_str(),
+           record.checkOnly ? "LastCheckStatus" : "LastAttemptStatus", StatusForLog(record.status).c_str());
+  else
+    RunLog("record HKLM\\%s (64-bit view): not written (error %ld)", Utf8(kAttemptRecordKey).c_str(),
+           static_cast<long>(result));
+}
+
+bool ReadAttemptRecord(HKEY hRoot, const wchar_t* subkey, RecordedAttempt& attempt) {
+  HKEY hKey = nullptr;
+  if (::RegOpenKeyExW(hRoot, subkey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &hKey) != ERROR_SUCCESS)
+    return false;
+  auto dword = [hKey](const wchar_t* name, uint32_t& value) {
+    DWORD data = 0, size = sizeof data, type = 0;
+    const bool ok = ::RegQueryValueExW(hKey, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) ==
+                        ERROR_SUCCESS &&
+                    type == REG_DWORD && size == sizeof data;
+    if (ok) value = data;
+    return ok;
+  };
+  // Bounded: the values are ours, but anyone with the rights may have put
+  // something else there.
+  auto text = [hKey](const wchar_t* name, std::wstring& value) {
+    wchar_t buffer[80] = L"";
+    DWORD size = sizeof buffer - sizeof(wchar_t), type = 0;
+    if (::RegQueryValueExW(hKey, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) ==
+            ERROR_SUCCESS &&
+        type == REG_SZ)
+      value.assign(buffer, wcsnlen(buffer, size / sizeof(wchar_t)));
+  };
+  const bool found = dword(L"LastAttemptStatus", attempt.status);
+  dword(L"LastAttemptImageVersion", attempt.imageVersion);
+  text(L"LastAttemptImageSha256", attempt.imageSha256);
+  text(L"LastAttemptTime", attempt.time);
+  ::RegCloseKey(hKey);
+  return found;
+}
+
+void LogInterruptedAttempt() {
+  RecordedAttempt last;
+  if (!ReadAttemptRecord(HKEY_LOCAL_MACHINE, kAttemptRecordKey, last) || last.status != ERR_INTERRUPTED)
+    return;
+  RunLog(
+      "record: the attempt of %s was interrupted during the write (image version 0x%X, SHA-256 %s); "
+      "the firmware it left is unknown",
+      last.time.empty() ? "unknown time" : Utf8(last.time).c_str(), static_cast<unsigned>(last.imageVersion),
+      last.imageSha256.empty() ? "unknown" : Utf8(last.imageSha256).c_str());
 }

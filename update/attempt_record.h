@@ -11,17 +11,40 @@
 
 constexpr wchar_t kAttemptRecordKey[] = L"SOFTWARE\\Vorn\\TbtFwUpdate";
 
+// Every value is written on every attempt: one the attempt did not reach is
+// 0 or empty, never left from an older attempt.
 struct AttemptRecord {
-  uint32_t status = 0;             // the run's final status
-  uint32_t controllerVersion = 0;  // as read at the start
-  uint32_t imageVersion = 0;       // 0 when the image was not read
-  std::string imageSha256;         // lower-case hex; empty when the image was not read
-  bool checkOnly = false;          // writes LastCheck* only, never hiding a real attempt
+  uint32_t status = 0;                // the run's final status; ERR_INTERRUPTED while the write runs
+  uint32_t versionBeforeAttempt = 0;  // the controller's, as read at the start; 0 when not read
+  uint32_t imageVersion = 0;          // from the image's header; 0 when it could not be read
+  std::string imageSha256;            // lower-case hex; empty when the image was not read
+  bool checkOnly = false;             // writes LastCheck* only, never hiding a real attempt
 };
 
 // Writes the record under `hRoot`\`subkey` (64-bit view), stamped with the
-// time now (ISO 8601, UTC). Returns ERROR_SUCCESS or the registry's error.
+// time now (ISO 8601, UTC). The version before the attempt goes under its
+// own name and, for readers of the previous release, as ControllerVersion.
+// Returns ERROR_SUCCESS or the registry's error.
 LONG WriteAttemptRecord(HKEY hRoot, const wchar_t* subkey, const AttemptRecord& record);
+
+// Writes `record` to HKLM and logs what was written, or why not. A record that
+// cannot be written changes nothing else.
+void RecordAttempt(const AttemptRecord& record);
+
+// The last update attempt on record, as a run finds it before its own.
+struct RecordedAttempt {
+  uint32_t status = 0;
+  uint32_t imageVersion = 0;
+  std::wstring imageSha256;
+  std::wstring time;
+};
+// False when there is no record of an update attempt.
+bool ReadAttemptRecord(HKEY hRoot, const wchar_t* subkey, RecordedAttempt& attempt);
+
+// Logs an attempt on record that was handed to the provider and never
+// answered (the run that made it was ended): when, and which image. Call
+// with the update lock held, so that no running attempt is mistaken for one.
+void LogInterruptedAttempt();
 
 // "2026-12-08T06:42:43Z" for `time`.
 std::wstring Iso8601Utc(const SYSTEMTIME& time);

@@ -1,40 +1,59 @@
 #include "update/session_guard.h"
 
 #include "app/run_log.h"
+#include "update/update_worker.h"
 
 namespace {
 
-constexpr wchar_t kDefaultReason[] = L"A firmware update is being written. Wait until it has finished.";
+constexpr wchar_t kDefaultReason[] = L"A firmware update is in progress. Wait until it has finished.";
 constexpr wchar_t kWindowClass[] = L"TbtFwUpdateSessionGuard";
 
 // Touched on the guard's thread only.
 HWND g_hWnd = nullptr;
 HANDLE g_hWorker = nullptr;
 bool g_bActive = false;
+SessionRun g_run = SessionRun::kWriteVisible;
+SessionEndExitFn g_pfnExit = nullptr;
+void (*g_pfnEnded)() = nullptr;
 
 LRESULT CALLBACK GuardWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_QUERYENDSESSION: return SessionGuardOnQueryEndSession();
-    case WM_ENDSESSION: SessionGuardOnEndSession(static_cast<BOOL>(wParam)); return 0;
+    case WM_QUERYENDSESSION: return SessionGuardOnQueryEndSession(lParam);
+    case WM_ENDSESSION:
+      if (SessionGuardOnEndSession(static_cast<BOOL>(wParam)) && g_pfnEnded) g_pfnEnded();
+      return 0;
     default: return DefWindowProcW(hWnd, message, wParam, lParam);
   }
 }
 
+// Tells the worker; logs what that means for the run.
+void StopWorker(const char* why) {
+  if (UpdateWorkerStopForSessionEnd())
+    RunLog("%s during the write: the write goes on; Windows may end this program before it has finished",
+           why);
+  else
+    RunLog("%s before any write: nothing will be written; the device is switched off", why);
+}
+
 }  // namespace
 
-void SessionGuardBegin(HWND hWnd, HANDLE hWorker, const wchar_t* pszReason) {
+void SessionGuardBegin(HWND hWnd, HANDLE hWorker, const wchar_t* pszReason, SessionRun run) {
   g_hWnd = hWnd;
   g_hWorker = hWorker;
   g_bActive = true;
-  // Continuous: holds for this thread until it is cleared below.
+  g_run = run;
+  if (run == SessionRun::kCheck) return;
+  // Continuous: holds for this thread until it is cleared below. Idle sleep only.
   SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
   if (hWnd) ShutdownBlockReasonCreate(hWnd, pszReason && pszReason[0] ? pszReason : kDefaultReason);
 }
 
 void SessionGuardEnd() {
   if (!g_bActive) return;
-  if (g_hWnd) ShutdownBlockReasonDestroy(g_hWnd);
-  SetThreadExecutionState(ES_CONTINUOUS);
+  if (g_run != SessionRun::kCheck) {
+    if (g_hWnd) ShutdownBlockReasonDestroy(g_hWnd);
+    SetThreadExecutionState(ES_CONTINUOUS);
+  }
   g_bActive = false;
   g_hWnd = nullptr;
   g_hWorker = nullptr;
@@ -44,22 +63,47 @@ bool SessionGuardActive() {
   return g_bActive;
 }
 
-LRESULT SessionGuardOnQueryEndSession() {
+LRESULT SessionGuardOnQueryEndSession(LPARAM lParam) {
   if (!g_bActive) return TRUE;
-  RunLog("log-off or shutdown requested during the update: refused");
-  return FALSE;
+  if (g_run == SessionRun::kCheck) {
+    StopWorker("log-off or shutdown requested during a check: not refused;");
+    return TRUE;
+  }
+  // A window people see may ask, unless the end is already forced.
+  if (g_run == SessionRun::kWriteVisible && !(lParam & ENDSESSION_CRITICAL)) {
+    RunLog("log-off or shutdown requested during the update: refused with the reason shown");
+    return FALSE;
+  }
+  if (UpdateWorkerStopForSessionEnd()) {
+    // Refusing costs nothing; Windows ends this program anyway.
+    RunLog("log-off or shutdown requested during the write: refused, though Windows need not wait for it");
+    return FALSE;
+  }
+  RunLog(
+      "log-off or shutdown requested before any write: nothing will be written; the device is switched off");
+  return TRUE;
 }
 
-void SessionGuardOnEndSession(BOOL bEnding) {
-  if (!bEnding || !g_bActive || !g_hWorker) return;
-  RunLog("the session ends anyway: waiting up to %lu ms for the update to switch the device off",
-         static_cast<unsigned long>(kSessionEndWaitMs));
+bool SessionGuardOnEndSession(BOOL bEnding) {
+  if (!bEnding) return false;
+  if (!g_bActive || !g_hWorker) return true;
+  StopWorker("the session ends");
   const DWORD dwWait = WaitForSingleObject(g_hWorker, kSessionEndWaitMs);
   RunLog("the session ends: %s",
          dwWait == WAIT_OBJECT_0 ? "the update has ended" : "the update has not ended");
+  return dwWait == WAIT_OBJECT_0;
 }
 
-HWND SessionGuardCreateWindow() {
+void SessionGuardSetExit(SessionEndExitFn pfnExit) {
+  g_pfnExit = pfnExit;
+}
+
+void SessionGuardExit(uint32_t dwExitCode) {
+  if (g_pfnExit) g_pfnExit(dwExitCode);
+}
+
+HWND SessionGuardCreateWindow(void (*pfnEnded)()) {
+  g_pfnEnded = pfnEnded;
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
   wc.lpfnWndProc = GuardWndProc;

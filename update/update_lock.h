@@ -2,6 +2,10 @@
 // before anything reaches the device and held until the device is switched
 // off and the channel closed, so that two runs (a window and a deployment
 // tool, two folders, two sessions) never write or switch the device at once.
+// Any process may make an object under that name first; only one owned by
+// SYSTEM or Administrators counts, so no process without administrator
+// rights can stand in for the lock or open a real one, and one that takes
+// the name first is named as such (the run ends, claiming no other update).
 #pragma once
 
 #include <windows.h>
@@ -13,10 +17,11 @@ enum class UpdateLockResult {
   kTaken,      // ours now
   kTakenOver,  // ours now; the run that held it ended without releasing it
   kBusy,       // another run holds it, or it could be neither created nor opened
+  kNotOurs,    // the name is taken by an object that no run of this tool made
 };
 
 // Takes the lock without waiting. On kTaken and kTakenOver `hLock` holds it
-// until UpdateLockRelease on this same thread; on kBusy `hLock` is null.
+// until UpdateLockRelease on this same thread; otherwise `hLock` is null.
 // Logs the outcome.
 UpdateLockResult UpdateLockAcquire(HANDLE& hLock, const wchar_t* pszName = kUpdateLockName);
 

@@ -18,11 +18,22 @@ enum class UpdatePrecheck {
 // Without the device there is no power query.
 UpdatePrecheck CheckUpdatePreconditions();
 
-// A run without a window: the machine's update lock (or ERR_ALREADY_RUNNING,
+// Takes the machine's update lock: STATUS_OK, or why not (ERR_ALREADY_RUNNING,
+// ERR_LOCK_NOT_OURS) with nothing touched. Once it is taken, logs an attempt
+// on record that was interrupted during its write.
+TbtStatus UpdateRunTakeLock(HANDLE& hLock);
+
+// Records an attempt that took the lock and ended before the worker ran: its
+// status, every other value cleared.
+void UpdateRunRecordRefusal(TbtStatus status, bool bCheckOnly);
+
+// A run without a window: the machine's update lock (or its refusal,
 // with nothing touched), the checks, then the worker on its own thread with
 // `state`, whose m_dwStatus is the outcome. A check-only run goes ahead on
 // battery, since it writes nothing; any other silent run ends there with
-// ERR_ON_BATTERY. While the worker runs, a hidden window refuses a log-off or
-// shutdown with `pszShutdownReason`. Closes the ACPI channel, then releases
+// ERR_ON_BATTERY. While the worker runs, a hidden window answers a log-off or
+// shutdown (see session_guard.h): a run that has not begun its write stops
+// and ends with STATUS_SESSION_ENDING; when the session ends, the program's
+// session-end exit is called once the worker has ended. Closes the ACPI channel, then releases
 // the lock. Returns the final status.
 TbtStatus RunUpdateUnattended(UpdateState& state, const wchar_t* pszShutdownReason = nullptr);

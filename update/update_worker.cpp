@@ -17,6 +17,7 @@
 #include "controller/version_policy.h"
 #include "update/attempt_record.h"
 #include "update/image_hash.h"
+#include "update/session_end.h"
 #include "update/utf8.h"
 
 namespace {
@@ -26,10 +27,21 @@ namespace {
 constexpr DWORD kSettleMs = 10000;
 constexpr wchar_t kServiceName[] = L"ThunderboltService";
 
+// The wait after a write is the controller's and runs out; any other ends
+// with the session.
 void RealSleep(DWORD milliseconds) {
-  Sleep(milliseconds);
+  const HANDLE hEnding = SessionEndEvent();
+  if (SessionEndHandedOver() || !hEnding)
+    Sleep(milliseconds);
+  else
+    WaitForSingleObject(hEnding, milliseconds);
 }
 UpdateSleepFn g_pfnSleep = RealSleep;
+
+TbtStatus StoppedBySessionEnd(const char* where) {
+  RunLog("the session is ending: stopped %s; nothing was written", where);
+  return STATUS_SESSION_ENDING;
+}
 
 // The running executable's full path, however deep its folder.
 std::wstring ExecutablePath() {
@@ -179,6 +191,8 @@ TbtStatus CheckImage(const ImageBlock& image, uint32_t currentVersion, int32_t b
                      uint32_t& imageVersion) {
   CompatReport report;
   TbtStatus status = CheckImageCompatibility(image.Bytes(), image.Size(), imageVersion, &report);
+  // A refused image is still named on record by its version, when its header could be read.
+  if (status != STATUS_OK && report.imageProbed) imageVersion = report.image.version;
   if (status == STATUS_OK) status = ApplyVersionPolicy(imageVersion, currentVersion, bDowngradable);
   for (const std::string& line : ExplainCheck(status, report, imageVersion, currentVersion))
     RunLog("%s", line.c_str());
@@ -186,8 +200,21 @@ TbtStatus CheckImage(const ImageBlock& image, uint32_t currentVersion, int32_t b
   return status;
 }
 
-TbtStatus WriteImage(const ImageBlock& image) {
-  return TbtUpdateFirmware(image.Bytes(), static_cast<int32_t>(image.Size()));
+// The record says "interrupted" and the log says the image is being handed
+// over before the call, and both are on the disk: a run that is killed or
+// loses power during the write leaves that trace, where the call's answer
+// would never come.
+TbtStatus WriteImage(const ImageBlock& image, AttemptRecord& record) {
+  if (!SessionEndBeginHandOver()) return StoppedBySessionEnd("before the image was handed over");
+  AttemptRecord inProgress = record;
+  inProgress.status = ERR_INTERRUPTED;
+  RecordAttempt(inProgress);
+  RunLog("UpdateFirmware: handing the image (%lu bytes) to the provider; the write must not be interrupted",
+         static_cast<unsigned long>(image.Size()));
+  RunLogFlush();
+  const TbtStatus status = TbtUpdateFirmware(image.Bytes(), static_cast<int32_t>(image.Size()));
+  RunLog("UpdateFirmware: %s", StatusForLog(status).c_str());
+  return status;
 }
 
 // Reads the open image, checks it against the controller, applies the version
@@ -204,7 +231,7 @@ TbtStatus CheckAndWrite(HANDLE hFile, uint32_t currentVersion, const UpdateState
     RunLog("check only: the image suits and would be written; UpdateFirmware is not called");
     return STATUS_OK;
   }
-  return WriteImage(image);
+  return WriteImage(image, record);
 }
 
 // Finds, opens and hands on the image of data\ beside the executable.
@@ -228,19 +255,9 @@ TbtStatus UpdateWithImage(uint32_t currentVersion, const UpdateState& state, Att
   return status;
 }
 
-// The record fleet tools read; one that cannot be written changes nothing.
-void RecordAttempt(const AttemptRecord& record) {
-  const LONG result = WriteAttemptRecord(HKEY_LOCAL_MACHINE, kAttemptRecordKey, record);
-  if (result == ERROR_SUCCESS)
-    RunLog("record HKLM\\%s (64-bit view): %s %s", Utf8(kAttemptRecordKey).c_str(),
-           record.checkOnly ? "LastCheckStatus" : "LastAttemptStatus", StatusForLog(record.status).c_str());
-  else
-    RunLog("record HKLM\\%s (64-bit view): not written (error %ld)", Utf8(kAttemptRecordKey).c_str(),
-           static_cast<long>(result));
-}
-
 // Everything between the first wait and the tail.
-TbtStatus RunUpdate(const UpdateState& state) {
+TbtStatus ReachController(const UpdateState& state, AttemptRecord& record) {
+  if (SessionEndRequested()) return StoppedBySessionEnd("before the provider was asked anything");
   if (!TbtConnect()) {
     RunLog("provider ROOT\\Intel\\Thunderbolt: cannot connect");
     return ERR_PROVIDER_FAILED;
@@ -249,12 +266,15 @@ TbtStatus RunUpdate(const UpdateState& state) {
 
   uint32_t currentVersion = 0;
   if (TbtStatus status = TbtGetCurrentNvmVersion(currentVersion)) return status;
+  record.versionBeforeAttempt = currentVersion;
+  return UpdateWithImage(currentVersion, state, record);
+}
 
-  // From here the controller has answered: the attempt is on record.
+// Every attempt is on record, however early it ended.
+TbtStatus RunUpdate(const UpdateState& state) {
   AttemptRecord record;
-  record.controllerVersion = currentVersion;
   record.checkOnly = state.m_bCheckOnly != 0;
-  record.status = UpdateWithImage(currentVersion, state, record);
+  record.status = ReachController(state, record);
   RecordAttempt(record);
   return record.status;
 }
@@ -281,9 +301,14 @@ DWORD WINAPI UpdateWorker(LPVOID param) {
 
   pState->m_dwStatus = RunUpdate(*pState);
 
-  // The tail runs on every path.
-  RunLog("waiting %lu ms before the device is switched off", static_cast<unsigned long>(kSettleMs));
-  g_pfnSleep(kSettleMs);
+  // The tail runs on every path; a session that is ending gets the device
+  // switched off at once: Windows gives a program seconds, not a settle wait.
+  if (SessionEndRequested() && !SessionEndHandedOver()) {
+    RunLog("the session is ending: the device is switched off without waiting");
+  } else {
+    RunLog("waiting %lu ms before the device is switched off", static_cast<unsigned long>(kSettleMs));
+    g_pfnSleep(kSettleMs);
+  }
   RunLog("device 0x%08X off: %s", TBT_ACPI_DEVICE_ID,
          AcpiSetDeviceState(TBT_ACPI_DEVICE_ID, ACPI_DEVICE_OFF, reply) ? "sent" : "not sent");
   if (SUCCEEDED(hrCom)) CoUninitialize();

@@ -13,8 +13,17 @@
 // Returns 0.
 DWORD WINAPI UpdateWorker(LPVOID param);
 
-// Both fixed waits of the worker go through this function. The product always
-// sleeps for real; tests install a recorder so they see the waits without
-// spending them. nullptr restores the real sleep. Set it before the worker starts.
+// Both fixed waits of the worker go through this function. The product waits
+// for real, cut short when the session ends unless a write was handed over;
+// tests install a recorder so they see the waits without spending them.
+// nullptr restores the real wait. Set it before the worker starts.
 using UpdateSleepFn = void (*)(DWORD milliseconds);
 void SetUpdateSleep(UpdateSleepFn pfnSleep);
+
+// Tells the worker that the session is ending; from any thread, any number of
+// times. A worker that has not yet handed the image to the provider never
+// will: its waits end at once, it stops where it stands, switches the device
+// off without the settle wait that only a write needs, and ends with
+// STATUS_SESSION_ENDING. A write already handed over is left to finish.
+// Returns true when the write was handed over (the caller must wait for it).
+bool UpdateWorkerStopForSessionEnd();

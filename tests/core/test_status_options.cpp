@@ -151,14 +151,15 @@ TEST(ParseOptions, DeploymentOptions) {
 }
 
 TEST(Status, OwnCodesHaveNamesAndProviderCodesDoNot) {
-  for (TbtStatus code = 0x10430001; code <= ERR_NOT_INTERACTIVE; ++code) {
+  for (TbtStatus code = 0x10430001; code <= ERR_LOCK_NOT_OURS; ++code) {
     ASSERT_NE(StatusName(code), nullptr) << std::hex << code;
     EXPECT_EQ(std::string(StatusName(code)).rfind("ERR_", 0), 0u);
   }
   EXPECT_STREQ(StatusName(STATUS_OK), "STATUS_OK");
   EXPECT_EQ(StatusName(5), nullptr);
   EXPECT_STREQ(StatusName(0x1043000E), "ERR_ALREADY_RUNNING");
-  EXPECT_EQ(StatusName(0x10430010), nullptr);
+  EXPECT_EQ(StatusName(0x10430013), nullptr);
+  EXPECT_STREQ(StatusName(1115), "ERROR_SHUTDOWN_IN_PROGRESS");
 }
 
 TEST(Status, ResultTextKeys) {

@@ -77,6 +77,7 @@ case_record() {
     test -z "$($WINE64 reg query 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' /reg:32 </dev/null 2>/dev/null | grep REG_)"
   expect_eq "LastAttemptImageSha256" "$sha" "$(reg_value LastAttemptImageSha256)"
   expect_eq "ControllerVersion" "$(printf '0x%x' "$version")" "$(reg_value ControllerVersion)"
+  expect_eq "ControllerVersionBeforeAttempt" "$(printf '0x%x' "$version")" "$(reg_value ControllerVersionBeforeAttempt)"
   expect_true "LastAttemptTime is ISO 8601 UTC [$(reg_value LastAttemptTime)]" \
     grep -qE '^20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-5][0-9]Z$' <<<"$(reg_value LastAttemptTime)"
   local attempt_time

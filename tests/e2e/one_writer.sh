@@ -9,7 +9,7 @@
 expect_refused_as_busy() {  # DIR LOG
   expect_eq "exit code of the second run" 0x1043000E "$(exit_code "$1")"
   expect_true "its console line names the status" grep -q '^0x1043000E ERR_ALREADY_RUNNING ' "$1/launcher.out"
-  expect_true "its log says another update holds the machine" grep -q 'update lock: held by another update' "$2"
+  expect_true "its log says another update holds the machine" grep -q 'update lock: held by another run of this tool' "$2"
   expect_true "its log ends with the status" grep -q 'result: 0x1043000E ERR_ALREADY_RUNNING' "$2"
   expect_true "it never opened the device" bash -c "! grep -q 'ACPI control device' '$2'"
 }
@@ -60,7 +60,7 @@ case_window_while_silent_writes() {
     wait_exit 20 || fail "the program did not end after Exit"
     expect_eq "exit code of the window" 0x1043000E "$(exit_code)"
     expect_true "the window's log says another update holds the machine" \
-      grep -q 'update lock: held by another update' "$RUN_DIR/log.txt"
+      grep -q 'update lock: held by another run of this tool' "$RUN_DIR/log.txt"
   else
     fail "the window did not appear"
   fi
@@ -100,5 +100,25 @@ case_check_during_window_write() {
   else
     fail "no result within $((RESULT_TIMEOUT_MS / 1000)) s"
   fi
+  end_case
+}
+
+# A program takes the lock's name first with a DACL that grants nobody
+# anything: the run is not told another update runs; it names the squatter.
+case_lock_name_taken() {
+  begin_case lock_name_taken "the lock's name held with a deny-all DACL: 0x10430012, said as it is, nothing touched"
+  configure_provider
+  # Lets the name go by itself after 10 s, before the next case.
+  inspector squat 10000 >"$E2E_OUT/squat.out" &
+  local squatter=$!
+  sleep 2
+  run_silent lock-taken "$NEWER" /s '/l=C:\e2e\lock-taken\log.txt'
+  wait "$squatter"
+  expect_eq "the squatter held the name" holding "$(tr -d '\r' <"$E2E_OUT/squat.out")"
+  expect_eq "exit code" 0x10430012 "$(exit_code)"
+  expect_true "its log names the object as not ours" \
+    grep -q 'update lock: Global\\TbtFwUpdate.OneUpdatePerMachine exists but grants this run no access' "$RUN_DIR/log.txt"
+  expect_true "nothing claims another update" bash -c "! grep -qi 'another update' '$RUN_DIR/launcher.out' '$RUN_DIR/log.txt'"
+  expect_true "it never opened the device" bash -c "! grep -q 'ACPI control device' '$RUN_DIR/log.txt'"
   end_case
 }

@@ -135,7 +135,8 @@ PLAN=(
   "FULL japanese_provider_error" "FULL commands_during_run" "FULL faults" "FULL unattended_runs"
   "FULL planted_dlls"
   "FULL two_silent_runs" "FULL window_while_silent_writes" "FULL check_during_window_write"
-  "FULL end_session_during_write"
+  "FULL end_session_during_write" "FULL session_end_before_write" "FULL session_end_at_prompt"
+  "FULL killed_during_write" "FULL lock_name_taken"
   "FULL refused_lines" "FULL record" "FULL long_japanese_path"
   "FULL release_binding" "FULL escaped_lines" "FULL readme_examples"
 )

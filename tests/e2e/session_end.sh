@@ -16,10 +16,116 @@ case_end_session_during_write() {
   wineboot --end-session </dev/null >"$RUN_DIR/end-session.out" 2>&1
   wait "$pid"
   expect_eq "exit code" 0x00000000 "$(exit_code)"
-  expect_true "the log-off was refused" grep -q 'log-off or shutdown requested during the update: refused' "$RUN_DIR/log.txt"
+  expect_true "the log-off was refused" grep -q 'log-off or shutdown requested during the write: refused' "$RUN_DIR/log.txt"
   expect_eq "UpdateFirmware executions" 1 "$(count_calls UpdateFirmware)"
   expect_true "the provider received exactly the image" cmp -s "$NEWER" "$SIM/received.bin"
   expect_device_cycle
   end_case
 }
 
+
+# Seconds between the first log lines that match two patterns (same day).
+log_seconds() {  # LOG PATTERN1 PATTERN2
+  local a b
+  a=$(grep -m1 "$2" "$1" | cut -c12-23)
+  b=$(grep -m1 "$3" "$1" | cut -c12-23)
+  [ -n "$a" ] && [ -n "$b" ] && awk -v a="$a" -v b="$b" 'BEGIN {
+    split(a, x, ":"); split(b, y, ":"); printf "%.3f", (y[1]-x[1])*3600 + (y[2]-x[2])*60 + y[3]-x[3] }'
+}
+
+# Windows' forced end of a session 5 s into a run (in its first wait): the
+# warning, then WM_ENDSESSION TRUE. $1: what the warning must be answered.
+end_session_5s_in() {
+  sleep 5
+  expect_eq "WM_QUERYENDSESSION answered" "$1" "$(inspector session query | tr -d '\r')"
+  inspector session end 1 >/dev/null 2>&1
+}
+
+# No UpdateFirmware, the device switched off and the run ended at once, 1115
+# for the exit code and on record ($1: the value that holds it).
+expect_stopped_by_session_end() {
+  expect_eq "exit code" 0x0000045B "$(exit_code)"
+  local calls s
+  calls=$(count_calls UpdateFirmware)
+  expect_eq "UpdateFirmware executions" 0 "${calls:-0}"
+  expect_device_cycle
+  s=$(log_seconds "$RUN_DIR/log.txt" 'before any write: nothing will be written' 'device 0x00060057 off')
+  figure "session_end_to_device_off_s_${RUN_DIR##*/}" "$s"
+  expect_true "the device went off ${s:-?} s after the session end reached the run (no settle wait)" \
+    awk -v s="${s:-99}" 'BEGIN { exit !(s < 2) }'
+  expect_eq "$1" 0x45b "$(reg_value "$1")"
+  expect_true "the log says nothing was written" grep -q 'nothing will be written' "$RUN_DIR/log.txt"
+  expect_true "the log ends with 1115" grep -q 'result: 0x0000045B ERROR_SHUTDOWN_IN_PROGRESS' "$RUN_DIR/log.txt"
+}
+
+case_session_end_before_write() {
+  begin_case session_end_before_write "a forced session end in the first wait: silent, window, check: nothing written, 1115"
+  configure_provider
+  unset INSPECT_PID  # a window's of an earlier case
+  launch_silent end-before-silent "$NEWER" /s '/l=C:\e2e\end-before-silent\log.txt'
+  end_session_5s_in 1
+  wait "$SILENT"
+  RUN_DIR=$SILENT_DIR expect_stopped_by_session_end LastAttemptStatus
+  expect_true "its console line names 1115" grep -q '^0x0000045B ERROR_SHUTDOWN_IN_PROGRESS ' "$SILENT_DIR/launcher.out"
+  configure_provider
+  if start_product end-before-window "$NEWER" '/l=C:\e2e\end-before-window\log.txt'; then
+    press 1003 || fail "could not press Update"
+    end_session_5s_in 0
+    wait_exit 5 || fail "the window did not end"
+    expect_stopped_by_session_end LastAttemptStatus
+  else
+    fail "the window did not appear"
+  fi
+  # A check is never a reason to hold off the session.
+  configure_provider
+  unset INSPECT_PID  # the window's
+  launch_silent end-before-check "$NEWER" /c '/l=C:\e2e\end-before-check\log.txt'
+  end_session_5s_in 1
+  wait "$SILENT"
+  RUN_DIR=$SILENT_DIR expect_stopped_by_session_end LastCheckStatus
+  expect_true "the check did not refuse" grep -q 'during a check: not refused' "$SILENT_DIR/log.txt"
+  end_case
+}
+
+case_session_end_at_prompt() {
+  begin_case session_end_at_prompt "the session ends while the window waits at its prompt: 1223, not 0"
+  configure_provider
+  if start_product end-at-prompt "$NEWER" '/l=C:\e2e\end-at-prompt\log.txt'; then
+    expect_eq "WM_QUERYENDSESSION answered" 1 "$(inspector session query | tr -d '\r')"
+    inspector session end 0 >/dev/null
+    wait_exit 10 || fail "the window did not end"
+    expect_eq "exit code" 0x000004C7 "$(exit_code)"
+    expect_true "the log says so" grep -q 'the session ends at the prompt: nothing was done' "$RUN_DIR/log.txt"
+    expect_eq "device record" "" "$(acpi_events)"
+  else
+    fail "the window did not appear"
+  fi
+  end_case
+}
+
+# Killed during the write: the record says interrupted, the killed run's log
+# ends with the hand-over, and the next run names the interrupted attempt.
+case_killed_during_write() {
+  begin_case killed_during_write "kill -9 during UpdateFirmware: interrupted on record, hand-over logged, named by the next run"
+  configure_provider UpdateLatencyMs=15000
+  launch_silent killed "$NEWER" /s '/l=C:\e2e\killed\log.txt'
+  local killed_dir=$SILENT_DIR
+  sleep 15
+  RUN_WIN='C:\e2e\killed'
+  local pid
+  pid=$(product_pid) && kill -9 "$pid"
+  wait "$SILENT"
+  expect_true "the image was being handed over" grep -q 'name=BufferSize' "$SIM/provider.log"
+  expect_eq "LastAttemptStatus" 0x10430010 "$(reg_value LastAttemptStatus)"
+  expect_eq "LastAttemptImageSha256" "$(sha256sum "$NEWER" | cut -d' ' -f1)" "$(reg_value LastAttemptImageSha256)"
+  expect_true "the killed run's log ends with the hand-over" \
+    bash -c "tail -n1 '$killed_dir/log.txt' | grep -q 'UpdateFirmware: handing the image'"
+  configure_provider
+  KEEP_RECORDS=1 run_silent after-killed "$NEWER" /c '/l=C:\e2e\after-killed\log.txt'
+  expect_true "the next run names the interrupted attempt" \
+    grep -q 'record: the attempt of 20.*Z was interrupted during the write (image version 0x' "$RUN_DIR/log.txt"
+  expect_true "its console says nothing of it" bash -c "! grep -qi interrupt '$RUN_DIR/launcher.out'"
+  cp -f "$killed_dir/log.txt" "$E2E_OUT/killed_during_write-killed-log.txt" 2>/dev/null
+  cp -f "$RUN_DIR/log.txt" "$E2E_OUT/killed_during_write-next-log.txt" 2>/dev/null
+  end_case
+}

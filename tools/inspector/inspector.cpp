@@ -13,6 +13,12 @@
 //                                              (WM_COMMAND, BN_CLICKED), as another program can
 //   inspector close                            ask the window to close (WM_CLOSE)
 //   inspector ini <ini> <langid-hex> <key>     a text of Update.ini for a language
+//   inspector session query|end [lparam-hex]   send the program's window (the dialog, or a
+//                                              silent run's hidden one) WM_QUERYENDSESSION
+//                                              (prints its answer) or WM_ENDSESSION TRUE, as
+//                                              Windows does at a log-off or shutdown
+//   inspector squat <ms>                       take the update lock's name first, with a
+//                                              DACL that grants nobody anything, for <ms>
 //
 // The program is found by its image name, TbtFwUpdate.exe unless %INSPECT_EXE%
 // names another, or by its process id when %INSPECT_PID% gives one (several
@@ -20,6 +26,7 @@
 // not met in time, 2 no window, 3 usage.
 #include <windows.h>
 #include <psapi.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -154,7 +161,8 @@ bool StartDeep(const std::vector<std::wstring>& command, PROCESS_INFORMATION& pr
   MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &unixWide[0], static_cast<int>(unixWide.size()));
   unixWide.resize(unixWide.size() - 1);
 
-  std::vector<std::wstring> shell = {L"Z:\\bin\\sh", L"-c", L"exec \"${WINELOADER:-wine}\" \"$0\" \"$@\"", unixWide};
+  std::vector<std::wstring> shell = {L"Z:\\bin\\sh", L"-c", L"exec \"${WINELOADER:-wine}\" \"$0\" \"$@\"",
+                                     unixWide};
   shell.insert(shell.end(), command.begin() + 1, command.end());
   std::wstring line = InspectJoinArgs(shell);
   const std::vector<DWORD> before = ProcessIds();
@@ -348,9 +356,54 @@ int WithControl(const std::wstring& idText, bool click) {
   return 0;
 }
 
+// The window Windows would send a session end to: the dialog, or the hidden
+// window of a run without one (found by its class, in the program's process).
+HWND FindSessionWindow() {
+  if (HWND hwnd = FindProduct()) return hwnd;
+  HWND hwnd = nullptr;
+  while ((hwnd = FindWindowExW(nullptr, hwnd, L"TbtFwUpdateSessionGuard", nullptr)) != nullptr) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (!ProductPid() || pid == ProductPid()) return hwnd;
+  }
+  return nullptr;
+}
+
+int SendSession(const std::wstring& what, LPARAM lParam) {
+  HWND hwnd = FindSessionWindow();
+  if (!hwnd) {
+    Err("no window");
+    return 2;
+  }
+  DWORD_PTR answer = 0;
+  if (what == L"query") {
+    if (!SendMessageTimeoutW(hwnd, WM_QUERYENDSESSION, 0, lParam, SMTO_NORMAL, 10000, &answer)) return 1;
+    Out(std::to_string(answer));
+    return 0;
+  }
+  // The program may end while it answers.
+  SendMessageTimeoutW(hwnd, WM_ENDSESSION, TRUE, lParam, SMTO_NORMAL, 70000, &answer);
+  return 0;
+}
+
+int Squat(DWORD ms) {
+  PSECURITY_DESCRIPTOR pSd = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P", SDDL_REVISION_1, &pSd, nullptr)) return 2;
+  SECURITY_ATTRIBUTES sa{sizeof(sa), pSd, FALSE};
+  HANDLE hMutex = CreateMutexW(&sa, FALSE, L"Global\\TbtFwUpdate.OneUpdatePerMachine");
+  LocalFree(pSd);
+  if (!hMutex || GetLastError() == ERROR_ALREADY_EXISTS) return 1;
+  Out("holding");
+  Sleep(ms);
+  CloseHandle(hMutex);
+  return 0;
+}
+
 int Usage() {
   Err("usage: inspector launch <record> <exe> [args...] | wait-window [ms] | wait [--any] [--timeout ms] "
-      "<id>:<state>... | state | point <id> | click <id> | post <id> | close | ini <ini> <langid-hex> <key>");
+      "<id>:<state>... | state | point <id> | click <id> | post <id> | close | ini <ini> <langid-hex> <key> "
+      "| "
+      "session query|end [lparam-hex] | squat <ms>");
   return 3;
 }
 
@@ -398,5 +451,10 @@ int wmain(int argc, wchar_t** argv) {
         InspectIniText(args[0], static_cast<uint16_t>(wcstoul(args[1].c_str(), nullptr, 16)), args[2])));
     return 0;
   }
+  if (command == L"session" && !args.empty()) {
+    return SendSession(args[0],
+                       args.size() > 1 ? static_cast<LPARAM>(wcstoul(args[1].c_str(), nullptr, 16)) : 0);
+  }
+  if (command == L"squat" && args.size() == 1) return Squat(wcstoul(args[0].c_str(), nullptr, 10));
   return Usage();
 }

@@ -394,6 +394,84 @@ TEST_F(UpdateWorkerTest, TheLogTellsEachStepAndWhyAnImageWasRefused) {
             std::to_wstring(ERR_IMAGE_MISMATCH));
 }
 
+// Each attempt writes every value of the record: what it reached, and 0 or
+// empty for what it did not, never a value of the attempt before.
+TEST_F(UpdateWorkerTest, TheRecordHoldsWhatEachAttemptReachedAndNothingOlder) {
+  const FamilyPair pair = BuildFamilyPair(5, 0x31);
+  FamilyPair other = pair;
+  other.image[0x4000 + 0x121] ^= 0x10;  // another board: refused by the check
+  const std::wstring sha = Wide(Sha256Hex(pair.image)), otherSha = Wide(Sha256Hex(other.image));
+  const struct {
+    const char* what;
+    const std::vector<uint8_t>& image;
+    bool connectOk;
+    TbtStatus status;
+    const wchar_t *imageVersion, *versionBefore, *imageSha;
+  } cases[] = {
+      {"written", pair.image, true, STATUS_OK, L"49", L"48", sha.c_str()},
+      {"refused by the check", other.image, true, ERR_IMAGE_MISMATCH, L"49", L"48", otherSha.c_str()},
+      {"no connection", pair.image, false, ERR_PROVIDER_FAILED, L"0", L"0", L""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox sandbox;
+    sandbox.WriteData(L"fw.bin", c.image);
+    ScenarioSetup setup = SetupFor(pair, 0x30);
+    setup.connectOk = c.connectOk;
+    const ScenarioOutcome outcome = sandbox.Run(setup);
+    ASSERT_EQ(outcome.status, c.status);
+    EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptStatus"),
+              std::to_wstring(c.status));
+    EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptImageVersion"), c.imageVersion);
+    EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptImageSha256"), c.imageSha);
+    for (const wchar_t* name : {L"ControllerVersionBeforeAttempt", L"ControllerVersion"})
+      EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, name), c.versionBefore) << name;
+    // Only a write is handed over, after "interrupted" is on record.
+    const auto at = [&](const std::string& start) {
+      return std::find_if(outcome.log.begin(), outcome.log.end(),
+                          [&](const std::string& line) { return line.rfind(start, 0) == 0; });
+    };
+    const auto inProgress =
+        at("record HKLM\\SOFTWARE\\Vorn\\TbtFwUpdate (64-bit view): LastAttemptStatus 0x10430010 "
+           "ERR_INTERRUPTED");
+    const auto handing = at("UpdateFirmware: handing the image");
+    EXPECT_EQ(handing != outcome.log.end(), c.status == STATUS_OK);
+    if (c.status == STATUS_OK) {
+      EXPECT_TRUE(inProgress < handing);
+      EXPECT_TRUE(handing < at("UpdateFirmware: 0x00000000 STATUS_OK"));
+    }
+  }
+}
+
+// A session that starts to end before the image is handed over: the image
+// never is, the device is switched off at once, and 1115 is on record.
+TEST_F(UpdateWorkerTest, ASessionEndBeforeTheWriteStopsTheRunWithoutWaiting) {
+  const FamilyPair pair = BuildFamilyPair(5, 0x31);
+  const struct {
+    const char* at;
+    uint32_t connects;
+    const wchar_t* imageVersion;
+  } cases[] = {{"sleep 10000", 0, L"0"}, {"open", 1, L"49"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.at);
+    Sandbox sandbox;
+    sandbox.WriteData(L"fw.bin", pair.image);
+    ScenarioSetup setup = SetupFor(pair, 0x30);
+    setup.sessionEndsAt = c.at;
+    const ScenarioOutcome outcome = sandbox.Run(setup);
+    ASSERT_TRUE(outcome.ran);
+    EXPECT_EQ(outcome.status, STATUS_SESSION_ENDING);
+    EXPECT_EQ(outcome.connectCalls, c.connects);
+    EXPECT_EQ(outcome.updateCalls, 0u);
+    const std::vector<std::string> names = EventNames(outcome);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "sleep 10000"), 1) << "no settle wait without a write";
+    EXPECT_EQ(names.back(), "acpi 0x00060057 0");
+    EXPECT_TRUE(Logged(outcome, "the session is ending: stopped"));
+    EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptStatus"), L"1115");
+    EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptImageVersion"), c.imageVersion);
+  }
+}
+
 // The record through the platform's registry functions, under a key of the
 // test's own: a check leaves the record of the last update as it was.
 TEST(AttemptRecordTest, ACheckNeverHidesTheLastUpdate) {
@@ -401,7 +479,7 @@ TEST(AttemptRecordTest, ACheckNeverHidesTheLastUpdate) {
   RegDeleteKeyExW(HKEY_CURRENT_USER, kKey, KEY_WOW64_64KEY, 0);
   AttemptRecord attempt;
   attempt.status = 0x1F;
-  attempt.controllerVersion = 0x20;
+  attempt.versionBeforeAttempt = 0x20;
   attempt.imageVersion = 0x22;
   attempt.imageSha256 = "d1e1e72575073b9401374f69b5ae0b84ded38d008bd66a556225db15fe67bc16";
   ASSERT_EQ(WriteAttemptRecord(HKEY_CURRENT_USER, kKey, attempt), ERROR_SUCCESS);
@@ -412,6 +490,7 @@ TEST(AttemptRecordTest, ACheckNeverHidesTheLastUpdate) {
   check.imageSha256 = "00";
   ASSERT_EQ(WriteAttemptRecord(HKEY_CURRENT_USER, kKey, check), ERROR_SUCCESS);
   EXPECT_EQ(RecordValue(HKEY_CURRENT_USER, kKey, L"LastAttemptStatus"), L"31");
+  EXPECT_EQ(RecordValue(HKEY_CURRENT_USER, kKey, L"ControllerVersionBeforeAttempt"), L"32");
   EXPECT_EQ(RecordValue(HKEY_CURRENT_USER, kKey, L"ControllerVersion"), L"32");
   EXPECT_EQ(RecordValue(HKEY_CURRENT_USER, kKey, L"LastAttemptImageVersion"), L"34");
   EXPECT_EQ(RecordValue(HKEY_CURRENT_USER, kKey, L"LastAttemptImageSha256"), Wide(attempt.imageSha256));
@@ -427,6 +506,12 @@ TEST(AttemptRecordTest, ACheckNeverHidesTheLastUpdate) {
   SYSTEMTIME t{};
   t.wYear = 2026, t.wMonth = 12, t.wDay = 8, t.wHour = 6, t.wMinute = 4, t.wSecond = 3;
   EXPECT_EQ(Iso8601Utc(t), L"2026-12-08T06:04:03Z");
+  RecordedAttempt last;
+  ASSERT_TRUE(ReadAttemptRecord(HKEY_CURRENT_USER, kKey, last));
+  EXPECT_EQ(last.status, 0x1Fu);
+  EXPECT_EQ(last.imageVersion, 0x22u);
+  EXPECT_EQ(last.imageSha256, Wide(attempt.imageSha256));
+  EXPECT_EQ(last.time, RecordValue(HKEY_CURRENT_USER, kKey, L"LastAttemptTime"));
   RegDeleteKeyExW(HKEY_CURRENT_USER, kKey, KEY_WOW64_64KEY, 0);
 }
 

@@ -126,7 +126,13 @@ void KeepLogEvent(const std::string& event) {
   g_log.push_back(event);  // the worker's thread alone logs in this process
 }
 
+std::string g_sessionEndsAt;
+
 void SimCounters(WorkerEvent& event) {
+  if (!g_sessionEndsAt.empty() && event.what == g_sessionEndsAt) {
+    g_sessionEndsAt.clear();
+    UpdateWorkerStopForSessionEnd();
+  }
   const SimProvider& p = TheSimProvider();
   event.connects = p.connectCalls;
   event.versions = p.versionCalls;
@@ -148,6 +154,7 @@ void WriteScenario(const std::wstring& folder, const ScenarioSetup& setup) {
        << setup.failReadAt << "\ndowngradable " << setup.downgradable << "\nimageReadLimit "
        << setup.imageReadLimit << "\nimageReadFails " << setup.imageReadFails << "\nimageReadPiece "
        << setup.imageReadPiece << "\ncheckOnly " << setup.checkOnly << "\n";
+  if (!setup.sessionEndsAt.empty()) text << "sessionEndsAt " << setup.sessionEndsAt << "\n";
   const std::string s = text.str();
   WriteBytes(folder + L"\\scenario.txt", s.data(), s.size());
   WriteBytes(folder + L"\\controller.nvm", setup.nvm.data(), setup.nvm.size());
@@ -216,6 +223,7 @@ int RunScenarioChild() {
     if (key == "imageReadFails") in >> g_imageReadFails;
     if (key == "imageReadPiece") in >> g_imageReadPiece;
     if (key == "checkOnly") in >> state.m_bCheckOnly;
+    if (key == "sessionEndsAt") std::getline(in >> std::ws, g_sessionEndsAt);
   }
 
   // The watch stays for the rest of this short-lived process: the compiler may

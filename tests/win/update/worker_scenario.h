@@ -32,6 +32,9 @@ struct ScenarioSetup {
   // for), as a network share hands a file over in complete pieces.
   uint32_t imageReadPiece = 0;
   int32_t checkOnly = 0;
+  // The session starts to end at the first event of this name ("sleep 10000",
+  // "open"); empty: never.
+  std::string sessionEndsAt;
 };
 
 // What the child saw.

@@ -16,6 +16,7 @@
 #include "app/run_log.h"
 #include "tests/win/controller/iat_patch.h"
 #include "ui/localized_text.h"
+#include "update/session_guard.h"
 #include "update/update_lock.h"
 #include "update/update_run.h"
 #include "update_dlg_fixture.h"
@@ -252,16 +253,19 @@ bool Logged(const char* part) {
   return false;
 }
 
-// The machine's update lock as another run leaves it: held by a thread that
-// waits, taken by a thread that ended without releasing it, or created under
-// rights that grant this process nothing.
+// The machine's update lock as another run leaves it (held by a thread that
+// waits, or taken by a thread that ended without releasing it), or its name
+// taken first by a program without administrator rights: with a deny-all
+// DACL, or open to all but owned by the user.
 class OtherRun {
  public:
-  enum Mode { kHolds, kDied, kDenies };
+  enum Mode { kHolds, kDied, kDenies, kUserOwned };
   explicit OtherRun(Mode mode) : m_hDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    if (mode == kDenies) {
+    if (mode == kDenies || mode == kUserOwned) {
+      std::wstring sddl = L"D:P";
+      if (mode == kUserOwned) sddl = L"O:" + UserSid() + L"D:P(A;;GA;;;WD)";
       PSECURITY_DESCRIPTOR pSd = nullptr;
-      ::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P", SDDL_REVISION_1, &pSd, nullptr);
+      ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &pSd, nullptr);
       SECURITY_ATTRIBUTES sa{sizeof(sa), pSd, FALSE};
       m_hMutex = ::CreateMutexW(&sa, FALSE, kUpdateLockName);
       ::LocalFree(pSd);
@@ -269,7 +273,7 @@ class OtherRun {
     }
     HANDLE hTaken = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     m_thread = std::thread([this, mode, hTaken] {
-      m_hMutex = ::CreateMutexW(nullptr, TRUE, kUpdateLockName);
+      UpdateLockAcquire(m_hMutex);
       ::SetEvent(hTaken);
       if (mode == kDied) return;  // the handle stays open in m_hMutex: abandoned, not gone
       ::WaitForSingleObject(m_hDone, INFINITE);
@@ -288,6 +292,21 @@ class OtherRun {
   bool ready() const { return m_hMutex != nullptr; }
 
  private:
+  static std::wstring UserSid() {
+    HANDLE hToken = nullptr;
+    BYTE buffer[256];
+    DWORD size = 0;
+    LPWSTR pszSid = nullptr;
+    std::wstring sid;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken) &&
+        ::GetTokenInformation(hToken, TokenUser, buffer, sizeof buffer, &size) &&
+        ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &pszSid)) {
+      sid = pszSid;
+      ::LocalFree(pszSid);
+    }
+    if (hToken) ::CloseHandle(hToken);
+    return sid;
+  }
   HANDLE m_hDone;
   HANDLE m_hMutex = nullptr;
   std::thread m_thread;
@@ -297,12 +316,14 @@ TEST_F(UpdateDlgTest, AnotherUpdateOnTheMachineLeavesTheDeviceAlone) {
   const struct {
     const char* what;
     OtherRun::Mode mode;
-    bool runs;
+    TbtStatus refusal;  // STATUS_OK: the run goes ahead
     const char* logged;
   } cases[] = {
-      {"held by another run", OtherRun::kHolds, false, "held by another update"},
-      {"left by a run that died", OtherRun::kDied, true, "taken over from a run that ended"},
-      {"neither created nor opened", OtherRun::kDenies, false, "cannot be created or opened (error 5)"},
+      {"held by another run", OtherRun::kHolds, ERR_ALREADY_RUNNING, "held by another run of this tool"},
+      {"left by a run that died", OtherRun::kDied, STATUS_OK, "taken over from a run that ended"},
+      {"name taken, no access", OtherRun::kDenies, ERR_LOCK_NOT_OURS, "exists but grants this run no access"},
+      {"name taken, owned by the user", OtherRun::kUserOwned, ERR_LOCK_NOT_OURS,
+       "exists but is owned by S-1-5-21-"},
   };
   SetRunLogSink(KeepLog);
   for (const auto& c : cases) {
@@ -316,16 +337,20 @@ TEST_F(UpdateDlgTest, AnotherUpdateOnTheMachineLeavesTheDeviceAlone) {
       ASSERT_TRUE(dlg.Create());
       Click(dlg.m_hWnd, IDC_UPDATE);
       EXPECT_TRUE(Logged(c.logged));
-      EXPECT_EQ(Fake().workerRuns, c.runs ? 1 : 0);
-      if (c.runs) {
+      EXPECT_EQ(Fake().workerRuns, c.refusal ? 0 : 1);
+      if (!c.refusal) {
         EXPECT_TRUE(MatchesState(dlg.m_hWnd, kStateSuccess, Text(L"IDS_SUCCESS")));
       } else {
-        EXPECT_TRUE(MatchesState(dlg.m_hWnd, kStateDeviceMissing, Text(L"IDS_BUSY")));
-        EXPECT_EQ(dlg.GetExitCode(), ERR_ALREADY_RUNNING);
+        // Only a run of this tool is called another update.
+        wchar_t szExpected[256] = L"";
+        UpdateResultText(c.refusal, dlg.m_state.m_wLangId, szExpected, 256);
+        EXPECT_TRUE(MatchesState(dlg.m_hWnd, kStateDeviceMissing, szExpected));
+        EXPECT_EQ(c.refusal == ERR_ALREADY_RUNNING, std::wstring(szExpected) == Text(L"IDS_BUSY"));
+        EXPECT_EQ(dlg.GetExitCode(), c.refusal);
         EXPECT_EQ(Fake().acpiOpenCalls, 0) << "nothing reaches the device";
         EXPECT_EQ(Fake().powerQueries, 0);
         UpdateState state;
-        EXPECT_EQ(RunUpdateUnattended(state), ERR_ALREADY_RUNNING);
+        EXPECT_EQ(RunUpdateUnattended(state), c.refusal);
         EXPECT_EQ(Fake().acpiOpenCalls, 0);
         EXPECT_EQ(Fake().workerRuns, 0);
       }
@@ -378,6 +403,11 @@ EXECUTION_STATE WINAPI RecordExecutionState(EXECUTION_STATE state) {
   return ES_CONTINUOUS;
 }
 
+std::vector<uint32_t> g_sessionExits;
+void RecordSessionExit(uint32_t code) {
+  g_sessionExits.push_back(code);
+}
+
 TEST_F(UpdateDlgTest, LogOffIsRefusedWhileTheWorkerRunsAndOnlyThen) {
   // Wine has no shutdown block reasons, and its execution state cannot be
   // read back: both are watched at the program's imports.
@@ -387,31 +417,77 @@ TEST_F(UpdateDlgTest, LogOffIsRefusedWhileTheWorkerRunsAndOnlyThen) {
   g_reasons.clear();
   g_execStates.clear();
   g_log.clear();
+  g_sessionExits.clear();
   SetRunLogSink(KeepLog);
+  SessionGuardSetExit(RecordSessionExit);
   m_dlg.m_state.m_wLangId = kTestLangJapanese;
   Create();
   EXPECT_EQ(::SendMessageW(m_hDlg, WM_QUERYENDSESSION, 0, 0), TRUE) << "at the prompt";
   LRESULT during = -1;
+  int stopsAfterQuery = -1;
   std::vector<EXECUTION_STATE> statesDuring;
   HWND hDlg = m_hDlg;
+  Fake().workerStatus = STATUS_SESSION_ENDING;
   Fake().during = [&](UpdateState*) {
     during = ::SendMessageW(hDlg, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+    stopsAfterQuery = Fake().sessionEndCalls;
     statesDuring = g_execStates;
-    // The session ends anyway: the window must wait for this worker.
+    // The person shuts down anyway: the worker is told, and waited for.
     ::PostMessageW(hDlg, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
     ::Sleep(1000);
   };
   Click(m_hDlg, IDC_UPDATE);
-  SetRunLogSink(nullptr);
   EXPECT_EQ(during, FALSE);
+  EXPECT_EQ(stopsAfterQuery, 0) << "asked, not yet told";
+  EXPECT_EQ(Fake().sessionEndCalls, 1);
+  EXPECT_EQ(g_sessionExits, std::vector<uint32_t>{STATUS_SESSION_ENDING}) << "ends with the worker's code";
   EXPECT_EQ(::SendMessageW(m_hDlg, WM_QUERYENDSESSION, 0, 0), TRUE) << "after the outcome";
   ASSERT_EQ(g_reasons.size(), 1u);
   EXPECT_EQ(g_reasons[0], TestText(L"IDS_SHUTDOWN_BLOCKED", kTestLangJapanese));
   EXPECT_EQ(statesDuring, (std::vector<EXECUTION_STATE>{ES_CONTINUOUS | ES_SYSTEM_REQUIRED}));
   EXPECT_EQ(g_execStates, (std::vector<EXECUTION_STATE>{ES_CONTINUOUS | ES_SYSTEM_REQUIRED, ES_CONTINUOUS}));
-  EXPECT_TRUE(Logged("log-off or shutdown requested during the update: refused"));
-  EXPECT_TRUE(Logged("waiting up to 60000 ms"));
+  EXPECT_TRUE(Logged("log-off or shutdown requested during the update: refused with the reason shown"));
+  EXPECT_TRUE(Logged("the session ends before any write: nothing will be written"));
   EXPECT_TRUE(Logged("the session ends: the update has ended"));
+  SetRunLogSink(nullptr);
+  SessionGuardSetExit(nullptr);
+}
+
+// Who may hold off a session end: a check never, a silent run not at all
+// (the request stops it unless its write runs), the window until the end is
+// forced; and a session that ends at the prompt ends the run with 1223.
+TEST_F(UpdateDlgTest, ASessionEndStopsEveryRunThatHasNotBegunItsWrite) {
+  const struct {
+    const char* what;
+    SessionRun run;
+    LPARAM lParam;
+    bool handedOver;
+    LRESULT answer;
+    int stops;
+  } cases[] = {
+      {"check", SessionRun::kCheck, 0, false, TRUE, 1},
+      {"silent, before the write", SessionRun::kWriteHidden, 0, false, TRUE, 1},
+      {"silent, during the write", SessionRun::kWriteHidden, 0, true, FALSE, 1},
+      {"window, asked", SessionRun::kWriteVisible, ENDSESSION_CLOSEAPP, false, FALSE, 0},
+      {"window, forced", SessionRun::kWriteVisible, ENDSESSION_CRITICAL, false, TRUE, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fake().Reset();
+    Fake().handedOver = c.handedOver;
+    SessionGuardBegin(nullptr, ::GetCurrentThread(), nullptr, c.run);
+    EXPECT_EQ(SessionGuardOnQueryEndSession(c.lParam), c.answer);
+    EXPECT_EQ(Fake().sessionEndCalls, c.stops);
+    SessionGuardEnd();
+  }
+  g_sessionExits.clear();
+  SessionGuardSetExit(RecordSessionExit);
+  Create();
+  ::SendMessageW(m_hDlg, WM_ENDSESSION, FALSE, 0);
+  EXPECT_TRUE(g_sessionExits.empty()) << "the session goes on";
+  ::SendMessageW(m_hDlg, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+  EXPECT_EQ(g_sessionExits, std::vector<uint32_t>{kExitCancelled});
+  SessionGuardSetExit(nullptr);
 }
 
 TEST(UpdateResultTextTest, KeysCodesAndCuts) {
