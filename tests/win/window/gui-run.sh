@@ -14,6 +14,9 @@
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../../.." && pwd)"
+# Where the kernel needs it, the whole session runs in the namespace that runs 32-bit programs.
+. "$root/scripts/wine-env.sh"
+tbt_enter_i386 "$0" "$@"
 
 screen=1920x1080
 lang=en_US.UTF-8
