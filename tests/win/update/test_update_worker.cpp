@@ -142,7 +142,11 @@ class Sandbox {
       if (!unixPath) return false;
       const std::string path(unixPath);
       HeapFree(GetProcessHeap(), 0, unixPath);
-      command = L"Z:\\bin\\sh -c \"exec wine $0 --scenario\" " + std::wstring(path.begin(), path.end());
+      // A 64-bit child goes straight to Wine's 64-bit loader: "wine" reaches
+      // it only through the 32-bit one, which may run only emulated.
+      const std::wstring loader = sizeof(void*) == 8 ? L"/usr/lib/wine/wine64" : L"wine";
+      command =
+          L"Z:\\bin\\sh -c \"exec " + loader + L" $0 --scenario\" " + std::wstring(path.begin(), path.end());
     }
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
