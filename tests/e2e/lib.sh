@@ -218,7 +218,9 @@ update_ms() {
 product_pid() {
   local f
   for f in /proc/[0-9]*/cmdline; do
-    if [ "$(tr '\0' '\n' <"$f" 2>/dev/null | head -n1)" = "$RUN_WIN\TbtFwUpdate.exe" ]; then
+    # Wine shows the program's own path first; under qemu-i386 the emulator
+    # and Wine's loader come before it.
+    if tr '\0' '\n' <"$f" 2>/dev/null | head -n3 | grep -qxF "$RUN_WIN\TbtFwUpdate.exe"; then
       f=${f#/proc/}
       echo "${f%/cmdline}"
       return 0
