@@ -58,14 +58,20 @@ expect_stopped_by_session_end() {
   expect_true "the log ends with 1115" grep -q 'result: 0x0000045B ERROR_SHUTDOWN_IN_PROGRESS' "$RUN_DIR/log.txt"
 }
 
+# A silent run (OPTION /s or /c) whose session ends 5 s in, before any write;
+# its record VALUE and log say so.
+silent_run_ended_by_session() {  # NAME OPTION VALUE
+  unset INSPECT_PID  # a window's of an earlier run
+  launch_silent "$1" "$NEWER" "$2" "/l=C:\\e2e\\$1\\log.txt"
+  end_session_5s_in 1
+  wait "$SILENT"
+  RUN_DIR=$SILENT_DIR expect_stopped_by_session_end "$3"
+}
+
 case_session_end_before_write() {
   begin_case session_end_before_write "a forced session end in the first wait: silent, window, check: nothing written, 1115"
   configure_provider
-  unset INSPECT_PID  # a window's of an earlier case
-  launch_silent end-before-silent "$NEWER" /s '/l=C:\e2e\end-before-silent\log.txt'
-  end_session_5s_in 1
-  wait "$SILENT"
-  RUN_DIR=$SILENT_DIR expect_stopped_by_session_end LastAttemptStatus
+  silent_run_ended_by_session end-before-silent /s LastAttemptStatus
   expect_true "its console line names 1115" grep -q '^0x0000045B ERROR_SHUTDOWN_IN_PROGRESS ' "$SILENT_DIR/launcher.out"
   configure_provider
   if start_product end-before-window "$NEWER" '/l=C:\e2e\end-before-window\log.txt'; then
@@ -78,11 +84,7 @@ case_session_end_before_write() {
   fi
   # A check is never a reason to hold off the session.
   configure_provider
-  unset INSPECT_PID  # the window's
-  launch_silent end-before-check "$NEWER" /c '/l=C:\e2e\end-before-check\log.txt'
-  end_session_5s_in 1
-  wait "$SILENT"
-  RUN_DIR=$SILENT_DIR expect_stopped_by_session_end LastCheckStatus
+  silent_run_ended_by_session end-before-check /c LastCheckStatus
   expect_true "the check did not refuse" grep -q 'during a check: not refused' "$SILENT_DIR/log.txt"
   end_case
 }
