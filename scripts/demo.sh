@@ -22,13 +22,17 @@ if [ $interactive = 1 ] && [ -z "${DISPLAY:-}" ]; then
 fi
 
 # The preset folders unless told otherwise (engineers keep their own builds).
-bash scripts/install-deps.sh
+[ -n "${TBT_I386_NS:-}" ] || bash scripts/install-deps.sh  # not again once inside the namespace
 . scripts/wine-env.sh  # TBT_WIN_PRESET: win32, or win64 where 32-bit programs cannot be run at all
 tbt_enter_i386 "$0" "$@"
 host_build=${DEMO_HOST_BUILD:-build/host}
 product_build=${DEMO_PRODUCT_BUILD:-build/$TBT_WIN_PRESET}
 
 echo "demo: building (first run: a few minutes)"
+# Wine's set-up of the prefix needs none of the binaries: it runs meanwhile.
+tools/standins/make-prefix.sh build/demo-prefix --base-only &
+prefix_base=$!
+trap 'kill $prefix_base 2>/dev/null || true' EXIT
 cmake --preset host -B "$host_build" >/dev/null
 cmake --build "$host_build" -j2 --target nvmcheck
 cmake --preset "$TBT_WIN_PRESET" -B "$product_build" >/dev/null
@@ -38,6 +42,7 @@ if [ ! -f build/e2e-win64/build.ninja ]; then
     tools/standins >/dev/null
 fi
 cmake --build build/e2e-win64 -j2 --target tbtsim_provider tbtsim_service qmxacpi
+wait $prefix_base || true  # a failed set-up is done again, and shown, just below
 tools/standins/make-prefix.sh build/demo-prefix --bin32 "$product_build/bin" --bin64 build/e2e-win64/bin
 
 export E2E_PRODUCT="$root/$product_build/bin"

@@ -21,6 +21,15 @@ give_up() {
   exit 1
 }
 
+# Wine's set-up of the three prefixes needs none of the binaries: it runs
+# while they are built.
+(
+  tools/standins/make-prefix.sh build/e2e-prefix-full --base-only
+  tools/standins/make-prefix.sh build/e2e-prefix-noacpi --base-only --without acpi
+  tools/standins/make-prefix.sh build/e2e-prefix-noprovider --base-only --without provider
+) >/dev/null 2>&1 &
+prefix_bases=$!
+trap 'kill $prefix_bases 2>/dev/null' EXIT
 if [ ! -f "$product_build/build.ninja" ]; then
   cmake --preset "$TBT_WIN_PRESET" -B "$product_build" >/dev/null || give_up "cannot configure $product_build"
 fi
@@ -32,6 +41,7 @@ if [ ! -f "$win64/build.ninja" ]; then
 fi
 cmake --build "$win64" -j2 --target tbtsim_provider tbtsim_service qmxacpi || give_up "cannot build the 64-bit stand-ins"
 
+wait $prefix_bases  # a failed set-up is done again, and shown, just below
 make_prefix() { tools/standins/make-prefix.sh "$@" --bin32 "$product_build/bin" --bin64 "$win64/bin"; }
 # Each prefix holds its own 1.3 GB copy of Wine's programs, libraries and
 # fonts, the same files in all three: hard-linked, one copy is kept, which

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Builds (or reuses) a Wine prefix with the simulated hardware installed:
 #   make-prefix.sh PREFIX --bin32 DIR --bin64 DIR [--without provider|service|acpi]...
+#   make-prefix.sh PREFIX --base-only [--without ...]...
+# --base-only does Wine's set-up and the registrations, which need no binaries,
+# so that it can run while they are still being built.
 # DIRs hold the built stand-ins (i686: tbtsim_provider.dll; x86_64:
 # tbtsim_provider.dll, tbtsim_service.exe, qmxacpi.sys). A prefix is made once
 # and reused while valid: .tbtsim-base holds a hash of this script and of
@@ -13,19 +16,20 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 PREFIX --bin32 DIR --bin64 DIR [--without provider|service|acpi]..." >&2
+  echo "usage: $0 PREFIX (--bin32 DIR --bin64 DIR | --base-only) [--without provider|service|acpi]..." >&2
   exit 2
 }
 
 [ $# -ge 1 ] || usage
 PREFIX="$(realpath -m "$1")"
 shift
-BIN32="" BIN64=""
+BIN32="" BIN64="" BASE_ONLY=0
 WITH_PROVIDER=1 WITH_SERVICE=1 WITH_ACPI=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --bin32) BIN32="$(realpath -m "$2")"; shift 2 ;;
     --bin64) BIN64="$(realpath -m "$2")"; shift 2 ;;
+    --base-only) BASE_ONLY=1; shift ;;
     --without)
       case "$2" in
         provider) WITH_PROVIDER=0 ;;
@@ -50,13 +54,13 @@ if [ $WITH_PROVIDER = 1 ]; then
 fi
 [ $WITH_SERVICE = 1 ] && files+=("$BIN64/tbtsim_service.exe|x64/tbtsim_service.exe")
 [ $WITH_ACPI = 1 ] && files+=("$BIN64/qmxacpi.sys|x64/qmxacpi.sys")
-for f in "${files[@]}"; do
+[ $BASE_ONLY = 1 ] || for f in "${files[@]}"; do
   src="${f%%|*}"
   [ -f "$src" ] || { echo "make-prefix: missing $src (build the stand-ins first)" >&2; exit 1; }
 done
 
 base_stamp="$( { cat "$0" "$TBT_ROOT/scripts/wine-env.sh" | sha256sum; echo "provider=$WITH_PROVIDER service=$WITH_SERVICE acpi=$WITH_ACPI"; wine --version; } | sha256sum | cut -d' ' -f1)"
-bins_stamp="$(for f in "${files[@]}"; do echo "${f#*|}"; sha256sum <"${f%%|*}"; done | sha256sum | cut -d' ' -f1)"
+[ $BASE_ONLY = 1 ] || bins_stamp="$(for f in "${files[@]}"; do echo "${f#*|}"; sha256sum <"${f%%|*}"; done | sha256sum | cut -d' ' -f1)"
 
 # The simulated hardware's registrations, after Wine's own set-up.
 register_standins() {
@@ -104,6 +108,7 @@ mkdir -p "$(dirname "$PREFIX")"
 (
   flock 9
   [ "$(cat "$PREFIX/.tbtsim-base" 2>/dev/null)" = "$base_stamp" ] || make_base
-  [ "$(cat "$PREFIX/.tbtsim-bins" 2>/dev/null)" = "$bins_stamp" ] || install_bins
+  [ $BASE_ONLY = 1 ] || [ "$(cat "$PREFIX/.tbtsim-bins" 2>/dev/null)" = "$bins_stamp" ] || install_bins
 ) 9>"$PREFIX.lock"
-echo "make-prefix: $PREFIX ready (provider=$WITH_PROVIDER service=$WITH_SERVICE acpi=$WITH_ACPI)"
+[ $BASE_ONLY = 1 ] && what="Wine set up" || what=ready
+echo "make-prefix: $PREFIX $what (provider=$WITH_PROVIDER service=$WITH_SERVICE acpi=$WITH_ACPI)"
