@@ -22,7 +22,7 @@ if [ $interactive = 1 ] && [ -z "${DISPLAY:-}" ]; then
 fi
 
 # The preset folders unless told otherwise (engineers keep their own builds).
-[ -n "${TBT_I386_NS:-}" ] || bash scripts/install-deps.sh  # not again once inside the namespace
+[ -n "${TBT_I386_NS:-}" ] || bash scripts/install-deps.sh --demo  # not again once inside the namespace
 . scripts/wine-env.sh  # TBT_WIN_PRESET: win32, or win64 where 32-bit programs cannot be run at all
 tbt_enter_i386 "$0" "$@"
 host_build=${DEMO_HOST_BUILD:-build/host}

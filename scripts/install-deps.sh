@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian machine lacks to build and test both sides.
+# Installs what a fresh Debian machine lacks to build and test both sides;
+# with --demo, only what the demo needs (no fuzzer, signing or packaging tools).
 # Idempotent: packages already present are skipped, so a second run is quick.
 set -euo pipefail
+demo_only=0
+[ "${1:-}" = --demo ] && demo_only=1
 
 need=()
 want() { for p in "$@"; do dpkg -s "$p" >/dev/null 2>&1 || need+=("$p"); done; }
@@ -9,11 +12,10 @@ want() { for p in "$@"; do dpkg -s "$p" >/dev/null 2>&1 || need+=("$p"); done; }
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
-want cmake g++ googletest clang libclang-rt-14-dev \
-     g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools \
+want cmake ninja-build g++ googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools \
      wine wine64 xvfb xdotool imagemagick xcompmgr x11-xserver-utils \
-     fonts-liberation fonts-wqy-zenhei fonts-wine \
-     osslsigncode openssl zip unzip python3
+     fonts-liberation fonts-wqy-zenhei fonts-wine
+[ $demo_only = 1 ] || want clang libclang-rt-14-dev osslsigncode openssl zip unzip python3 file
 # The product is 32-bit: Wine's 32-bit half runs it.
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
@@ -39,8 +41,9 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   qemu_version=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
   if [ -z "$qemu_version" ] || dpkg --compare-versions "$qemu_version" lt 1:10; then
     . /etc/os-release
-    mirror=$(grep -rhsE '^(URIs:|deb )' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list |
-      grep -oE 'https?://[^ ]*/debian/?' | grep -v security | head -n1)
+    # Either format, wherever it is; a machine may have no file of one kind.
+    mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list 2>/dev/null |
+      grep -E '^(URIs:|deb )' | grep -oE 'https?://[^ ]*/debian/?' | grep -v security | head -n1 || true)
     mirror=${mirror:-http://deb.debian.org/debian}
     echo "install-deps: this kernel refuses 32-bit programs; qemu-user from $VERSION_CODENAME-backports ($mirror)"
     printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
