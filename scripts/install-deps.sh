@@ -13,7 +13,7 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
 want cmake ninja-build g++ googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools \
-     wine wine64 xvfb xdotool imagemagick xcompmgr x11-xserver-utils \
+     wine wine64 xvfb xauth xdotool imagemagick xcompmgr x11-xserver-utils \
      fonts-liberation fonts-wqy-zenhei fonts-wine
 [ $demo_only = 1 ] || want clang libclang-rt-14-dev osslsigncode openssl zip unzip python3 file
 # The product is 32-bit: Wine's 32-bit half runs it.
