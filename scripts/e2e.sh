@@ -21,13 +21,11 @@ give_up() {
   exit 1
 }
 
-# Wine's set-up of the three prefixes needs none of the binaries: it runs
-# while they are built.
-(
-  tools/standins/make-prefix.sh build/e2e-prefix-full --base-only
-  tools/standins/make-prefix.sh build/e2e-prefix-noacpi --base-only --without acpi
-  tools/standins/make-prefix.sh build/e2e-prefix-noprovider --base-only --without provider
-) >/dev/null 2>&1 &
+# The three prefixes: all stand-ins, without the ACPI device, without the provider.
+prefixes=("build/e2e-prefix-full" "build/e2e-prefix-noacpi --without acpi"
+  "build/e2e-prefix-noprovider --without provider")
+# Wine's set-up of each needs none of the binaries: it runs while they are built.
+(for p in "${prefixes[@]}"; do tools/standins/make-prefix.sh $p --base-only; done) >/dev/null 2>&1 &
 prefix_bases=$!
 trap 'kill $prefix_bases 2>/dev/null' EXIT
 if [ ! -f "$product_build/build.ninja" ]; then
@@ -52,11 +50,12 @@ share_wine_files() {
   hardlink -q -t -i '\.(dll|exe|sys|drv|nls|tlb|acm|cpl|ocx|ax|ds|mui|vxd|com|ttf|ttc|otf|fon)$' \
     "${@/%//drive_c/windows}" >/dev/null 2>&1 || true
 }
-make_prefix build/e2e-prefix-full || give_up "cannot prepare build/e2e-prefix-full"
-make_prefix build/e2e-prefix-noacpi --without acpi || give_up "cannot prepare build/e2e-prefix-noacpi"
-share_wine_files build/e2e-prefix-full build/e2e-prefix-noacpi
-make_prefix build/e2e-prefix-noprovider --without provider || give_up "cannot prepare build/e2e-prefix-noprovider"
-share_wine_files build/e2e-prefix-full build/e2e-prefix-noacpi build/e2e-prefix-noprovider
+made=()
+for p in "${prefixes[@]}"; do
+  make_prefix $p || give_up "cannot prepare ${p%% *}"
+  made+=("${p%% *}")
+  [ ${#made[@]} -lt 2 ] || share_wine_files "${made[@]}"  # before the next copy takes room
+done
 
 export E2E_PRODUCT="$root/$product_build/bin"
 # What every run's log must say it ran as: the shipped program is 32-bit.

@@ -9,13 +9,17 @@ bool g_bRequested = false;
 bool g_bHandedOver = false;
 const HANDLE g_hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
+bool ReadFlag(const bool& bFlag) {
+  AcquireSRWLockShared(&g_lock);
+  const bool bValue = bFlag;
+  ReleaseSRWLockShared(&g_lock);
+  return bValue;
+}
+
 }  // namespace
 
 bool SessionEndRequested() {
-  AcquireSRWLockShared(&g_lock);
-  const bool bRequested = g_bRequested;
-  ReleaseSRWLockShared(&g_lock);
-  return bRequested;
+  return ReadFlag(g_bRequested);
 }
 
 bool SessionEndBeginHandOver() {
@@ -27,10 +31,7 @@ bool SessionEndBeginHandOver() {
 }
 
 bool SessionEndHandedOver() {
-  AcquireSRWLockShared(&g_lock);
-  const bool bHandedOver = g_bHandedOver;
-  ReleaseSRWLockShared(&g_lock);
-  return bHandedOver;
+  return ReadFlag(g_bHandedOver);
 }
 
 HANDLE SessionEndEvent() {
