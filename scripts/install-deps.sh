@@ -24,10 +24,29 @@ else
   dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
 fi
 
+# A mirror that is syncing serves an index of the wrong size for a minute or
+# two; apt then fails the whole update. Tried again before giving up, and an
+# update that keeps failing still leaves the indexes that did arrive.
+# Without one suite's index (the security suite's i386 list, say) the two
+# architectures' versions of a library no longer match; the release's own
+# suite has both, so its versions are preferred then.
+apt_opts=()
+apt_update() {
+  local try
+  for try in 1 2 3; do
+    $SUDO apt-get update -q && return 0
+    echo "install-deps: apt-get update failed (attempt $try of 3)"
+    [ $try = 3 ] || sleep $((try * 20))
+  done
+  . /etc/os-release
+  echo "install-deps: going on with the package indexes that did arrive, preferring $VERSION_CODENAME's own"
+  apt_opts=(-o "APT::Default-Release=$VERSION_CODENAME")
+}
+
 if [ ${#need[@]} -gt 0 ]; then
   echo "install-deps: installing ${need[*]}"
-  $SUDO apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"
+  apt_update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${apt_opts[@]}" "${need[@]}"
 else
   echo "install-deps: everything present"
 fi
