@@ -33,6 +33,16 @@ const ExitCodeRow kRows[] = {
      "the image is not the one this release was packaged with: nothing was written", false},
     {ERR_LOCK_NOT_OURS, "ERR_LOCK_NOT_OURS",
      "the update lock's name is held by a program that is not this tool: nothing was done", false},
+    {ERR_OUTCOME_UNKNOWN, "ERR_OUTCOME_UNKNOWN",
+     "the image was handed over and the call ended without an answer: the firmware is unknown", false},
+    {ERR_RESTART_REQUIRED, "ERR_RESTART_REQUIRED",
+     "an update since the computer started was interrupted or is waiting: restart first; nothing was done",
+     false},
+    {ERR_PROVIDER_CODE_RESERVED, "ERR_PROVIDER_CODE_RESERVED",
+     "the provider answered with one of this tool's own codes (its value is in the log and the record)",
+     false},
+    {ERR_RECORD_UNWRITABLE, "ERR_RECORD_UNWRITABLE",
+     "the record could not be written before the write: nothing was written", false},
     {STATUS_SESSION_ENDING, "ERROR_SHUTDOWN_IN_PROGRESS",
      "the session began to end before the write: nothing was written, the device is off", false},
     {kExitCancelled, "ERROR_CANCELLED", "the window was closed, or the session ended, before any attempt",
@@ -64,6 +74,10 @@ constexpr wchar_t kOptions[] =
 const ExitCodeRow* ExitCodeRows(size_t& count) {
   count = sizeof kRows / sizeof kRows[0];
   return kRows;
+}
+
+bool IsOwnOutcome(uint32_t code) {
+  return code != 0 && ((code >> 16) == 0x1043 || FindExitCode(code) != nullptr);
 }
 
 const ExitCodeRow* FindExitCode(uint32_t code) {

@@ -32,5 +32,12 @@ const ExitCodeRow* ExitCodeRows(size_t& count);
 // nor the command line's (a provider's own).
 const ExitCodeRow* FindExitCode(uint32_t code);
 
+// Whether `code` means one of the program's own outcomes: its 0x1043 family
+// (numbers it has not used yet included) or a Windows code it ends with. A
+// provider's value that is one of them must never reach the exit code, the
+// console or the record as itself, or it would tell something that did not
+// happen (that nothing was written, that no attempt began).
+bool IsOwnOutcome(uint32_t code);
+
 // The options and the exit codes, as "/?" shows them (CRLF line ends).
 std::wstring UsageText();

@@ -32,9 +32,20 @@ std::string FitRunLogEvent(const std::string& event, size_t limit) {
   if (event.size() <= limit) return event;
   constexpr size_t kMark = sizeof kRunLogCutMark - 1;
   if (limit <= kMark) return std::string(kRunLogCutMark).substr(0, limit);
-  size_t end = limit - kMark;
-  // Back to the first byte of a character: continuation bytes are 10xxxxxx.
-  while (end > 0 && (static_cast<unsigned char>(event[end]) & 0xC0) == 0x80) --end;
+  const size_t room = limit - kMark;
+  // The cut falls between two characters and outside an escape ("\\",
+  // "\u0085"), so the line stays valid UTF-8 and still reads back.
+  size_t end = 0;
+  while (end < room) {
+    const auto lead = static_cast<unsigned char>(event[end]);
+    size_t next = end + 1;
+    if (lead == '\\' && end + 1 < event.size())
+      next = end + (event[end + 1] == 'x' ? 4 : event[end + 1] == 'u' ? 6 : 2);
+    else if (lead >= 0x80)
+      next = end + ((lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 1);
+    if (next > room) break;
+    end = next;
+  }
   return event.substr(0, end) + kRunLogCutMark;
 }
 
@@ -52,27 +63,32 @@ void RunLog(const char* format, ...) {
     return;
   }
   // Every event passes here, whatever it quotes (arguments, paths, provider
-  // strings): escaped once, so no quoted text can start a line of its own.
+  // strings): escaped once, so no quoted text can start a line of its own and
+  // every line reads back as it was logged.
   if (static_cast<size_t>(n) < sizeof small) {
     va_end(again);
-    g_sink(FitRunLogEvent(EscapeControls(std::string(small, static_cast<size_t>(n))), kRunLogEventMax));
+    g_sink(FitRunLogEvent(EscapeForLog(std::string(small, static_cast<size_t>(n))), kRunLogEventMax));
     return;
   }
   // Longer than most: formatted whole, then fitted.
   std::vector<char> whole(static_cast<size_t>(n) + 1);
   std::vsnprintf(whole.data(), whole.size(), format, again);
   va_end(again);
-  g_sink(FitRunLogEvent(EscapeControls(std::string(whole.data(), static_cast<size_t>(n))), kRunLogEventMax));
+  g_sink(FitRunLogEvent(EscapeForLog(std::string(whole.data(), static_cast<size_t>(n))), kRunLogEventMax));
 }
 
 namespace {
 
-// "\r", "\n", "\t" or "\x1b" (a backslash stays one: paths are full of
-// them, and none can end a line); "\u0085" and the like for a
-// control or line-separating character beyond ASCII.
+// "\r", "\n", "\t" or "\x1b"; "\u0085" and the like for a control, line
+// separating or direction-changing character beyond ASCII; "\\" for a
+// backslash where a line must read back exactly.
 template <typename Out>
 void AppendEscape(Out& out, uint32_t c) {
-  const char* named = c == '\r' ? "\\r" : c == '\n' ? "\\n" : c == '\t' ? "\\t" : nullptr;
+  const char* named = c == '\r'   ? "\\r"
+                      : c == '\n' ? "\\n"
+                      : c == '\t' ? "\\t"
+                      : c == '\\' ? "\\\\"
+                                  : nullptr;
   char text[8];
   if (!named) {
     std::snprintf(text, sizeof text, c < 0x80 ? "\\x%02x" : "\\u%04x", static_cast<unsigned>(c));
@@ -81,40 +97,61 @@ void AppendEscape(Out& out, uint32_t c) {
   for (const char* p = named; *p; ++p) out += static_cast<typename Out::value_type>(*p);
 }
 
-bool NeedsEscape(uint32_t c) {
-  return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+// Controls, line separators, and the marks and overrides that change the
+// direction of the text after them (a quoted name could otherwise show its
+// characters in another order than they are).
+bool NeedsEscape(uint32_t c, bool bBackslash) {
+  return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == 0x061C ||
+         c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+         (bBackslash && c == '\\');
+}
+
+// The character that starts at `utf8[i]` and its length in bytes; an invalid
+// or cut sequence is its one byte.
+uint32_t DecodeAt(const std::string& utf8, size_t i, size_t& length) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(utf8[i + k]); };
+  const unsigned char lead = byte(0);
+  length = 1;
+  if (lead < 0x80) return lead;
+  const size_t n = (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+  if (n == 0 || i + n > utf8.size()) return lead;
+  uint32_t c = lead & (0x7F >> n);
+  for (size_t k = 1; k < n; ++k) {
+    if ((byte(k) & 0xC0) != 0x80) return lead;
+    c = (c << 6) | (byte(k) & 0x3F);
+  }
+  length = n;
+  return c;
+}
+
+std::string Escape(const std::string& utf8, bool bBackslash) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0, length = 1; i < utf8.size(); i += length) {
+    const uint32_t c = DecodeAt(utf8, i, length);
+    if (NeedsEscape(c, bBackslash))
+      AppendEscape(out, c);
+    else
+      out.append(utf8, i, length);
+  }
+  return out;
 }
 
 }  // namespace
 
 std::string EscapeControls(const std::string& utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    const auto b = static_cast<unsigned char>(utf8[i]);
-    // U+0080..U+009F are C2 80..C2 9F; U+2028 and U+2029 are E2 80 A8/A9.
-    if (b == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) <= 0x9F &&
-        static_cast<unsigned char>(utf8[i + 1]) >= 0x80) {
-      AppendEscape(out, static_cast<unsigned char>(utf8[++i]));
-    } else if (b == 0xE2 && i + 2 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) == 0x80 &&
-               (static_cast<unsigned char>(utf8[i + 2]) == 0xA8 ||
-                static_cast<unsigned char>(utf8[i + 2]) == 0xA9)) {
-      AppendEscape(out, 0x2000u + static_cast<unsigned char>(utf8[i + 2]) - 0x80u);
-      i += 2;
-    } else if (b < 0x80 && NeedsEscape(b)) {
-      AppendEscape(out, b);
-    } else {
-      out += static_cast<char>(b);
-    }
-  }
-  return out;
+  return Escape(utf8, false);
+}
+
+std::string EscapeForLog(const std::string& utf8) {
+  return Escape(utf8, true);
 }
 
 std::wstring EscapeControls(const std::wstring& text) {
   std::wstring out;
   out.reserve(text.size());
   for (wchar_t c : text) {
-    if (NeedsEscape(static_cast<uint32_t>(c)))
+    if (NeedsEscape(static_cast<uint32_t>(c), false))
       AppendEscape(out, static_cast<uint32_t>(c));
     else
       out += c;

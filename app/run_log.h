@@ -34,16 +34,23 @@ void RunLog(const char* format, ...)
     ;
 
 // `text` with every control character shown escaped ("\r", "\n", "\t",
-// "\x1b", "\u0085"; also U+2028 and U+2029): text that came from outside
-// (arguments, paths, files, provider strings) can then neither forge a line
-// of the log or the console nor steer a terminal. Every log event and every
-// console line passes through it.
+// "\x1b", "\u0085"; also U+2028 and U+2029, and the marks and overrides that
+// turn the direction of text: U+061C, U+200E, U+200F, U+202A..U+202E,
+// U+2066..U+2069): text that came from outside (arguments, paths, files,
+// provider strings) can then neither forge a line of the log or the console,
+// nor steer a terminal, nor show its characters out of order. Every console
+// line passes through it; a backslash stays one, as people read paths.
 std::string EscapeControls(const std::string& utf8);
 std::wstring EscapeControls(const std::wstring& text);
 
-// `event` as it fits in `limit` bytes: whole, or cut where a UTF-8 character
-// starts and ended by kRunLogCutMark, so the line stays valid UTF-8 and says
-// it was cut.
+// The same for the log, with a backslash written "\\" too, so that every
+// line reads back exactly: "\\" is a backslash, "\r", "\n", "\t", "\xHH" and
+// "\uHHHH" the character they name, and nothing else follows a backslash.
+std::string EscapeForLog(const std::string& utf8);
+
+// `event` (escaped) as it fits in `limit` bytes: whole, or cut where a UTF-8
+// character or an escape starts and ended by kRunLogCutMark, so the line
+// stays valid UTF-8, still reads back and says it was cut.
 std::string FitRunLogEvent(const std::string& event, size_t limit);
 constexpr char kRunLogCutMark[] = " [cut]";
 

@@ -21,6 +21,10 @@ const char* StatusName(TbtStatus status) {
     case ERR_IMAGE_NOT_RELEASED: return "ERR_IMAGE_NOT_RELEASED";
     case ERR_INTERRUPTED: return "ERR_INTERRUPTED";
     case ERR_LOCK_NOT_OURS: return "ERR_LOCK_NOT_OURS";
+    case ERR_OUTCOME_UNKNOWN: return "ERR_OUTCOME_UNKNOWN";
+    case ERR_RESTART_REQUIRED: return "ERR_RESTART_REQUIRED";
+    case ERR_PROVIDER_CODE_RESERVED: return "ERR_PROVIDER_CODE_RESERVED";
+    case ERR_RECORD_UNWRITABLE: return "ERR_RECORD_UNWRITABLE";
     case STATUS_SESSION_ENDING: return "ERROR_SHUTDOWN_IN_PROGRESS";
     default: return nullptr;
   }
@@ -37,6 +41,11 @@ StatusText StatusTextFor(TbtStatus status) {
     case ERR_IMAGE_NOT_RELEASED:
       return {L"IDS_NOT_RELEASED", false,
               L"This firmware image does not belong to this release. Download the update package again."};
+    case ERR_RESTART_REQUIRED:
+      return {
+          L"IDS_RESTART_REQUIRED", false,
+          L"An update since this computer started was interrupted, or is waiting for a restart. Restart the "
+          L"computer, then run the update again."};
     default: return {L"IDS_ERROR", true};
   }
 }

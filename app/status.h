@@ -35,6 +35,22 @@ constexpr TbtStatus ERR_INTERRUPTED = 0x10430010;
 // The machine's update lock exists but was made by another program, not by a
 // run of this tool: nothing was done, and no other update is claimed.
 constexpr TbtStatus ERR_LOCK_NOT_OURS = 0x10430012;
+// The image was handed to the provider, and the call ended without its
+// answer (it failed, or the answer held no ReturnValue): what the controller
+// holds is unknown, and its provider may still be writing. Treated like an
+// interrupted write: no other write in this boot.
+constexpr TbtStatus ERR_OUTCOME_UNKNOWN = 0x10430013;
+// An attempt made since the computer started was interrupted or has an
+// unknown outcome, or another image was written since then: nothing was done
+// until the computer has restarted.
+constexpr TbtStatus ERR_RESTART_REQUIRED = 0x10430014;
+// The provider answered with a value this program uses for outcomes of its
+// own (its 0x1043 family, or a Windows code it ends with): reported as this
+// status, the provider's value in the log and on record.
+constexpr TbtStatus ERR_PROVIDER_CODE_RESERVED = 0x10430015;
+// The record could not be set to "interrupted" before the write: without that
+// trace nothing is written.
+constexpr TbtStatus ERR_RECORD_UNWRITABLE = 0x10430016;
 // Windows' ERROR_SHUTDOWN_IN_PROGRESS: the session began to end before the
 // image was handed over, so it never was; the device was switched off.
 constexpr TbtStatus STATUS_SESSION_ENDING = 1115;

@@ -196,7 +196,9 @@ BOOL CUpdateApp::InitInstance() {
     wchar_t szReason[256] = L"";
     LoadLocalizedString(m_wLangId, L"IDS_SHUTDOWN_BLOCKED", szReason, 256);
     m_dwExitCode = RunUpdateUnattended(state, szReason);
-    const std::wstring line = UnattendedResultLine(m_dwExitCode, m_wLangId, options.checkOnly);
+    // An image written earlier since the start says so, whatever the option.
+    const std::wstring line =
+        UnattendedResultLine(m_dwExitCode, m_wLangId, options.checkOnly && !state.m_bAlreadyWritten);
     WriteLineToParentConsole(line);
     RunLog("console: %s", Utf8(line).c_str());
     RunLog("result: %s", StatusForLog(m_dwExitCode).c_str());

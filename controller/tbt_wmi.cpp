@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/exit_codes.h"
 #include "app/run_log.h"
 
 namespace {
@@ -120,14 +121,23 @@ VARIANT I4Variant(int32_t number) {
   return value;
 }
 
-// The steps every method call shares: find the controller, fetch the class
-// and the method's in-signature, fill a fresh in-parameter object, execute
-// synchronously and take ReturnValue as the status. `putInParams` may refuse
-// the call with a status of its own; `readOutParams` sees the out-parameters
-// whatever ReturnValue was. Every interface is released on every path.
+// The steps every method call shares: ask the run's gate, find the
+// controller, fetch the class and the method's in-signature, fill a fresh
+// in-parameter object, execute synchronously and take ReturnValue as the
+// status. `putInParams` may refuse the call with a status of its own;
+// `beforeWrite` (may be null) is the caller's last word before the method
+// runs; `readOutParams` sees the out-parameters whatever ReturnValue was.
+// `answer` says whether the method ran and answered. Every interface is
+// released on every path.
 template <class PutInParams, class ReadOutParams>
 TbtStatus CallMethod(const wchar_t* method, bool hasInParams, PutInParams putInParams,
-                     ReadOutParams readOutParams, CallNote& note) {
+                     const TbtBeforeWrite& beforeWrite, ReadOutParams readOutParams, CallNote& note,
+                     TbtWriteAnswer& answer) {
+  answer = TbtWriteAnswer();
+  if (TbtStatus stopped = TbtCallGateCheck()) {
+    note.Set("the run is stopping, so the method was not executed");
+    return stopped;
+  }
   if (!g_pServices) {
     note.Set("no connection to the provider, so the method was not executed");
     return ERR_PROVIDER_FAILED;
@@ -168,7 +178,14 @@ TbtStatus CallMethod(const wchar_t* method, bool hasInParams, PutInParams putInP
     note.Set("no memory for the call, so the method was not executed");
     return ERR_PROVIDER_FAILED;
   }
+  if (beforeWrite) {
+    if (TbtStatus stopped = beforeWrite()) {
+      note.Set("stopped before the method was executed");
+      return stopped;
+    }
+  }
   ComRef<IWbemClassObject> pOutParams;
+  answer.executed = true;
   const HRESULT hr = g_pServices->ExecMethod(path.Get(), methodName.Get(), 0, nullptr, pInParams.Get(),
                                              pOutParams.GetAddressOf(), nullptr);
   if (FAILED(hr)) {
@@ -182,10 +199,20 @@ TbtStatus CallMethod(const wchar_t* method, bool hasInParams, PutInParams putInP
 
   TbtStatus status = ERR_PROVIDER_FAILED;
   uint32_t returnValue = 0;
-  if (GetUint32(pOutParams.Get(), L"ReturnValue", returnValue))
+  if (GetUint32(pOutParams.Get(), L"ReturnValue", returnValue)) {
+    answer.answered = true;
+    answer.returnValue = returnValue;
     status = returnValue;
-  else
+    // A provider's number never speaks for this program: as itself it could
+    // say that nothing was written, or that no attempt began.
+    if (IsOwnOutcome(returnValue)) {
+      status = ERR_PROVIDER_CODE_RESERVED;
+      note.Set("the provider's ReturnValue 0x%08lX is one of this tool's own codes",
+               static_cast<unsigned long>(returnValue));
+    }
+  } else {
     note.Set("the answer has no ReturnValue");
+  }
   readOutParams(pOutParams.Get(), status);
   return status;
 }
@@ -284,8 +311,9 @@ bool TbtFindController() {
 
 TbtStatus TbtGetCurrentNvmVersion(uint32_t& version) {
   CallNote note;
+  TbtWriteAnswer answer;
   const TbtStatus status = CallMethod(
-      L"GetCurrentNvmVersion", false, NoInParams,
+      L"GetCurrentNvmVersion", false, NoInParams, nullptr,
       [&](IWbemClassObject* pOut, TbtStatus& status) {
         uint32_t value = 0;
         if (GetUint32(pOut, L"NvmVersion", value)) {
@@ -296,7 +324,7 @@ TbtStatus TbtGetCurrentNvmVersion(uint32_t& version) {
           note.Set("the answer has no NvmVersion");
         }
       },
-      note);
+      note, answer);
   // A failed call's version is nobody's to rely on, so it is not shown.
   if (status == STATUS_OK)
     RunLog("GetCurrentNvmVersion: %s, version 0x%X", StatusForLog(status).c_str(),
@@ -345,13 +373,17 @@ TbtStatus TbtReadFirmware(uint32_t offset, uint32_t length, uint8_t* buffer) {
     // A provider's own failure code still brings whatever bytes it sent.
     std::copy(staged.begin(), staged.end(), buffer);
   };
-  const TbtStatus status = CallMethod(L"ReadFirmware", true, putInParams, readOutParams, note);
+  TbtWriteAnswer answer;
+  const TbtStatus status =
+      CallMethod(L"ReadFirmware", true, putInParams, nullptr, readOutParams, note, answer);
   RunLog("ReadFirmware offset 0x%X, length %u: %s%s", static_cast<unsigned>(offset),
          static_cast<unsigned>(length), StatusForLog(status).c_str(), note.Suffix().c_str());
   return status;
 }
 
-TbtStatus TbtUpdateFirmware(const uint8_t* image, int32_t size) {
+TbtStatus TbtUpdateFirmware(const uint8_t* image, int32_t size, const TbtBeforeWrite& beforeWrite,
+                            TbtWriteAnswer& answer) {
+  answer = TbtWriteAnswer();
   if (!image && size > 0) return ERR_IMAGE_UNUSABLE;
   CallNote note;
   auto putInParams = [&](IWbemClassObject* pIn) -> TbtStatus {
@@ -379,7 +411,7 @@ TbtStatus TbtUpdateFirmware(const uint8_t* image, int32_t size) {
     return PutParameter(pIn, L"Buffer", value, note);
   };
   const TbtStatus status = CallMethod(
-      L"UpdateFirmware", true, putInParams, [](IWbemClassObject*, TbtStatus&) {}, note);
+      L"UpdateFirmware", true, putInParams, beforeWrite, [](IWbemClassObject*, TbtStatus&) {}, note, answer);
   RunLog("UpdateFirmware %d bytes: %s%s", static_cast<int>(size), StatusForLog(status).c_str(),
          note.Suffix().c_str());
   return status;

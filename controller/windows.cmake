@@ -3,7 +3,7 @@
 
 # The provider client over WMI: the product's Tbt* functions.
 add_library(tbt_wmi STATIC tbt_wmi.cpp)
-target_link_libraries(tbt_wmi PUBLIC tbt_app_core ole32 oleaut32 uuid wbemuuid)
+target_link_libraries(tbt_wmi PUBLIC tbt_app_core tbt_provider_gate ole32 oleaut32 uuid wbemuuid)
 
 # The ACPI channel to the maker's driver.
 add_library(tbt_acpi_channel STATIC acpi_channel.cpp)

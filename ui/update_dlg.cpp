@@ -39,6 +39,7 @@ CUpdateDlg::CUpdateDlg(CWnd* pParent) : CLayeredDialog(IDD_UPDATE_DIALOG, pParen
   m_state.m_dwStatus = STATUS_OK;
   m_state.m_bDowngradable = 0;
   m_state.m_wLangId = ::GetUserDefaultUILanguage();
+  m_state.m_pSessionEnd = &m_sessionEnd;
 }
 
 CUpdateDlg::~CUpdateDlg() = default;
@@ -128,8 +129,10 @@ void CUpdateDlg::OnUpdateClicked() {
   m_lblCaution.ShowWindow(SW_HIDE);
 
   // Before anything reaches the device: another run on this machine (or a
-  // program holding the lock's name) leaves this window nothing but Exit.
-  if (const TbtStatus refused = UpdateRunTakeLock(m_hLock)) {
+  // program holding the lock's name), or an earlier write since the computer
+  // started, leaves this window nothing but Exit.
+  bool bAlreadyWritten = false;
+  if (const TbtStatus refused = UpdateRunBegin(m_hLock, bAlreadyWritten)) {
     m_state.m_dwStatus = refused;
     UpdateResultText(m_state.m_dwStatus, m_state.m_wLangId, m_szResult, kResultChars);
     m_lblMessage.SetWindowTextW(m_szResult);
@@ -138,6 +141,16 @@ void CUpdateDlg::OnUpdateClicked() {
     m_btnExit.ShowWindow(SW_SHOW);
     m_btnClose.EnableWindow(TRUE);
     m_phase = UpdatePhase::kFailed;
+    return;
+  }
+  // This very image was written since the computer started: its success,
+  // and its offer to shut down, stand; nothing is written twice.
+  if (bAlreadyWritten) {
+    m_btnUpdate.ShowWindow(SW_HIDE);
+    m_picIllustration.ShowWindow(SW_HIDE);
+    m_state.m_dwStatus = STATUS_OK;
+    m_state.m_bAlreadyWritten = 1;
+    ShowOutcome();
     return;
   }
 
@@ -178,6 +191,10 @@ void CUpdateDlg::OnUpdateClicked() {
     UpdateRunRecordRefusal(m_state.m_dwStatus, false);
   }
   EndAttempt();
+  ShowOutcome();
+}
+
+void CUpdateDlg::ShowOutcome() {
   UpdateResultText(m_state.m_dwStatus, m_state.m_wLangId, m_szResult, kResultChars);
   m_lblMessage.SetWindowTextW(m_szResult);
 
@@ -213,7 +230,7 @@ bool CUpdateDlg::RunWorker() {
   if (!hThread) return false;
   wchar_t szReason[kResultChars] = L"";
   LoadLocalizedString(m_state.m_wLangId, L"IDS_SHUTDOWN_BLOCKED", szReason, kResultChars);
-  SessionGuardBegin(m_hWnd, hThread, szReason, SessionRun::kWriteVisible);
+  SessionGuardBegin(m_hWnd, hThread, m_sessionEnd, szReason, SessionRun::kWriteVisible);
   ::ResumeThread(hThread);
 
   m_picSpinner.ShowWindow(SW_SHOW);

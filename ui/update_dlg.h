@@ -13,6 +13,7 @@
 #include "ui/result_text.h"
 #include "ui/skin_button.h"
 #include "ui/skin_label.h"
+#include "update/session_end.h"
 
 // The title the window carries in the task list.
 extern const wchar_t kUpdateDlgTitle[];
@@ -87,11 +88,15 @@ class CUpdateDlg : public CLayeredDialog {
   void RestorePhaseState();
   // Gives the keyboard focus to the button the flow now offers.
   void FocusOffered(CSkinButton& button);
+  // The outcome of the press in m_state.m_dwStatus: its line, then Exit, or
+  // Shut down and Later after a success.
+  void ShowOutcome();
 
   UpdatePhase m_phase = UpdatePhase::kPrompt;
   bool m_bUndrawable = false;     // the layout left the window without pixels
   wchar_t m_szResult[256] = L"";  // the result line on screen, once there is one
   HANDLE m_hLock = nullptr;       // the machine's update lock, held for one attempt
+  SessionEnd m_sessionEnd;        // told by the session's messages, read by the worker (m_state)
 
   DECLARE_MESSAGE_MAP()
 };

@@ -43,6 +43,7 @@ LONG WriteAttemptRecord(HKEY hRoot, const wchar_t* subkey, const AttemptRecord& 
     keep(SetString(hKey, L"LastCheckTime", time));
   } else {
     keep(SetDword(hKey, L"LastAttemptStatus", record.status));
+    keep(SetDword(hKey, L"LastAttemptProviderCode", record.providerCode));
     keep(SetDword(hKey, L"LastAttemptImageVersion", record.imageVersion));
     keep(SetString(hKey, L"LastAttemptImageSha256",
                    std::wstring(record.imageSha256.begin(), record.imageSha256.end())));
@@ -58,7 +59,7 @@ LONG WriteAttemptRecord(HKEY hRoot, const wchar_t* subkey, const AttemptRecord& 
   return result;
 }
 
-void RecordAttempt(const AttemptRecord& record) {
+bool RecordAttempt(const AttemptRecord& record) {
   const LONG result = WriteAttemptRecord(HKEY_LOCAL_MACHINE, kAttemptRecordKey, record);
   if (result == ERROR_SUCCESS)
     RunLog("record HKLM\\%s (64-bit view): %s %s", Utf8(kAttemptRecordKey).c_str(),
@@ -66,6 +67,7 @@ void RecordAttempt(const AttemptRecord& record) {
   else
     RunLog("record HKLM\\%s (64-bit view): not written (error %ld)", Utf8(kAttemptRecordKey).c_str(),
            static_cast<long>(result));
+  return result == ERROR_SUCCESS;
 }
 
 bool ReadAttemptRecord(HKEY hRoot, const wchar_t* subkey, RecordedAttempt& attempt) {
@@ -100,11 +102,75 @@ bool ReadAttemptRecord(HKEY hRoot, const wchar_t* subkey, RecordedAttempt& attem
 
 void LogInterruptedAttempt() {
   RecordedAttempt last;
-  if (!ReadAttemptRecord(HKEY_LOCAL_MACHINE, kAttemptRecordKey, last) || last.status != ERR_INTERRUPTED)
+  if (!ReadAttemptRecord(HKEY_LOCAL_MACHINE, kAttemptRecordKey, last) ||
+      (last.status != ERR_INTERRUPTED && last.status != ERR_OUTCOME_UNKNOWN))
     return;
   RunLog(
-      "record: the attempt of %s was interrupted during the write (image version 0x%X, SHA-256 %s); "
+      "record: the attempt of %s was interrupted during the write%s (image version 0x%X, SHA-256 %s); "
       "the firmware it left is unknown",
-      last.time.empty() ? "unknown time" : Utf8(last.time).c_str(), static_cast<unsigned>(last.imageVersion),
+      last.time.empty() ? "unknown time" : Utf8(last.time).c_str(),
+      last.status == ERR_OUTCOME_UNKNOWN ? " or ended without the provider's answer" : "",
+      static_cast<unsigned>(last.imageVersion),
       last.imageSha256.empty() ? "unknown" : Utf8(last.imageSha256).c_str());
+}
+
+namespace {
+
+constexpr DWORD kBootInterrupted = 1;
+constexpr DWORD kBootWritten = 2;
+
+}  // namespace
+
+ThisBootAttempt ReadThisBoot() {
+  ThisBootAttempt attempt;
+  HKEY hKey = nullptr;
+  const LONG opened =
+      ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kThisBootKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &hKey);
+  if (opened == ERROR_FILE_NOT_FOUND) return attempt;
+  attempt.kind = BootAttempt::kInterrupted;
+  if (opened != ERROR_SUCCESS) return attempt;
+  DWORD kind = 0, size = sizeof kind, type = 0;
+  const bool known = ::RegQueryValueExW(hKey, L"Attempt", nullptr, &type, reinterpret_cast<BYTE*>(&kind),
+                                        &size) == ERROR_SUCCESS &&
+                     type == REG_DWORD && size == sizeof kind;
+  // Bounded: a SHA-256 in hex and a time are all the key ever holds.
+  auto text = [hKey](const wchar_t* name, std::wstring& value) {
+    wchar_t buffer[80] = L"";
+    DWORD bytes = sizeof buffer - sizeof(wchar_t), kind = 0;
+    if (::RegQueryValueExW(hKey, name, nullptr, &kind, reinterpret_cast<BYTE*>(buffer), &bytes) ==
+            ERROR_SUCCESS &&
+        kind == REG_SZ)
+      value.assign(buffer, wcsnlen(buffer, bytes / sizeof(wchar_t)));
+  };
+  text(L"ImageSha256", attempt.imageSha256);
+  text(L"Time", attempt.time);
+  ::RegCloseKey(hKey);
+  if (known && kind == kBootWritten && attempt.imageSha256.size() == 64) attempt.kind = BootAttempt::kWritten;
+  return attempt;
+}
+
+bool MarkThisBoot(BootAttempt kind, const std::string& imageSha256) {
+  if (kind == BootAttempt::kNone) {
+    const LONG result = ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kThisBootKey, KEY_WOW64_64KEY, 0);
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
+  }
+  // The record's own key stays on the disk: a volatile key made on the way
+  // to this one would take the record with it at the next restart.
+  HKEY hRecord = nullptr, hKey = nullptr;
+  if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAttemptRecordKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_CREATE_SUB_KEY | KEY_WOW64_64KEY, nullptr, &hRecord, nullptr) != ERROR_SUCCESS)
+    return false;
+  // Volatile: in memory only, gone once the computer restarts.
+  const LONG created = ::RegCreateKeyExW(hRecord, L"ThisBoot", 0, nullptr, REG_OPTION_VOLATILE,
+                                         KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &hKey, nullptr);
+  ::RegCloseKey(hRecord);
+  if (created != ERROR_SUCCESS) return false;
+  SYSTEMTIME now{};
+  ::GetSystemTime(&now);
+  LONG result = SetDword(hKey, L"Attempt", kind == BootAttempt::kWritten ? kBootWritten : kBootInterrupted);
+  if (result == ERROR_SUCCESS)
+    result = SetString(hKey, L"ImageSha256", std::wstring(imageSha256.begin(), imageSha256.end()));
+  if (result == ERROR_SUCCESS) result = SetString(hKey, L"Time", Iso8601Utc(now));
+  ::RegCloseKey(hKey);
+  return result == ERROR_SUCCESS;
 }

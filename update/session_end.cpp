@@ -1,48 +1,36 @@
 #include "update/session_end.h"
 
-#include "update/update_worker.h"
+#include <chrono>
 
-namespace {
-
-SRWLOCK g_lock = SRWLOCK_INIT;
-bool g_bRequested = false;
-bool g_bHandedOver = false;
-const HANDLE g_hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-
-bool ReadFlag(const bool& bFlag) {
-  AcquireSRWLockShared(&g_lock);
-  const bool bValue = bFlag;
-  ReleaseSRWLockShared(&g_lock);
-  return bValue;
-}
-
-}  // namespace
-
-bool SessionEndRequested() {
-  return ReadFlag(g_bRequested);
-}
-
-bool SessionEndBeginHandOver() {
-  AcquireSRWLockExclusive(&g_lock);
-  const bool bGo = !g_bRequested;
-  if (bGo) g_bHandedOver = true;
-  ReleaseSRWLockExclusive(&g_lock);
-  return bGo;
-}
-
-bool SessionEndHandedOver() {
-  return ReadFlag(g_bHandedOver);
-}
-
-HANDLE SessionEndEvent() {
-  return g_hEvent;
-}
-
-bool UpdateWorkerStopForSessionEnd() {
-  AcquireSRWLockExclusive(&g_lock);
-  g_bRequested = true;
-  const bool bHandedOver = g_bHandedOver;
-  ReleaseSRWLockExclusive(&g_lock);
-  if (g_hEvent) SetEvent(g_hEvent);
+bool SessionEnd::Request() {
+  bool bHandedOver = false;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bRequested = true;
+    bHandedOver = m_bHandedOver;
+  }
+  m_ending.notify_all();
   return bHandedOver;
+}
+
+bool SessionEnd::Requested() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_bRequested;
+}
+
+bool SessionEnd::BeginHandOver() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_bRequested) return false;
+  m_bHandedOver = true;
+  return true;
+}
+
+bool SessionEnd::HandedOver() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_bHandedOver;
+}
+
+bool SessionEnd::WaitFor(uint32_t milliseconds) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  return m_ending.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return m_bRequested; });
 }

@@ -1,7 +1,6 @@
 #include "update/session_guard.h"
 
 #include "app/run_log.h"
-#include "update/update_worker.h"
 
 namespace {
 
@@ -11,6 +10,7 @@ constexpr wchar_t kWindowClass[] = L"TbtFwUpdateSessionGuard";
 // Touched on the guard's thread only.
 HWND g_hWnd = nullptr;
 HANDLE g_hWorker = nullptr;
+SessionEnd* g_pSessionEnd = nullptr;
 bool g_bActive = false;
 SessionRun g_run = SessionRun::kWriteVisible;
 SessionEndExitFn g_pfnExit = nullptr;
@@ -26,9 +26,14 @@ LRESULT CALLBACK GuardWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPa
   }
 }
 
+// Tells the run's worker; true when its write was already handed over.
+bool TellTheRun() {
+  return g_pSessionEnd && g_pSessionEnd->Request();
+}
+
 // Tells the worker; logs what that means for the run.
 void StopWorker(const char* why) {
-  if (UpdateWorkerStopForSessionEnd())
+  if (TellTheRun())
     RunLog("%s during the write: the write goes on; Windows may end this program before it has finished",
            why);
   else
@@ -37,9 +42,11 @@ void StopWorker(const char* why) {
 
 }  // namespace
 
-void SessionGuardBegin(HWND hWnd, HANDLE hWorker, const wchar_t* pszReason, SessionRun run) {
+void SessionGuardBegin(HWND hWnd, HANDLE hWorker, SessionEnd& sessionEnd, const wchar_t* pszReason,
+                       SessionRun run) {
   g_hWnd = hWnd;
   g_hWorker = hWorker;
+  g_pSessionEnd = &sessionEnd;
   g_bActive = true;
   g_run = run;
   if (run == SessionRun::kCheck) return;
@@ -57,6 +64,7 @@ void SessionGuardEnd() {
   g_bActive = false;
   g_hWnd = nullptr;
   g_hWorker = nullptr;
+  g_pSessionEnd = nullptr;
 }
 
 bool SessionGuardActive() {
@@ -74,7 +82,7 @@ LRESULT SessionGuardOnQueryEndSession(LPARAM lParam) {
     RunLog("log-off or shutdown requested during the update: refused with the reason shown");
     return FALSE;
   }
-  if (UpdateWorkerStopForSessionEnd()) {
+  if (TellTheRun()) {
     // Refusing costs nothing; Windows ends this program anyway.
     RunLog("log-off or shutdown requested during the write: refused, though Windows need not wait for it");
     return FALSE;

@@ -14,6 +14,8 @@
 
 #include <cstdint>
 
+#include "update/session_end.h"
+
 // How long a session that ends anyway waits for the worker. Only a safety
 // net: Windows ends a program a few seconds after WM_ENDSESSION whatever it
 // waits for, so a write in progress may be cut off by the system.
@@ -27,9 +29,10 @@ enum class SessionRun {
 };
 
 // From now until SessionGuardEnd: the system stays awake, the answers above
-// hold for `hWnd`, and a session that ends waits for `hWorker` to end.
-// `pszReason` (null or empty: an English sentence) is shown for a refusal.
-void SessionGuardBegin(HWND hWnd, HANDLE hWorker, const wchar_t* pszReason,
+// hold for `hWnd`, a session that ends is told to `sessionEnd` (the run's,
+// which the worker reads) and waits for `hWorker` to end. `pszReason` (null
+// or empty: an English sentence) is shown for a refusal.
+void SessionGuardBegin(HWND hWnd, HANDLE hWorker, SessionEnd& sessionEnd, const wchar_t* pszReason,
                        SessionRun run = SessionRun::kWriteVisible);
 void SessionGuardEnd();
 bool SessionGuardActive();

@@ -4,9 +4,12 @@
 #include "controller/acpi_channel.h"
 #include "controller/power_source.h"
 #include "update/attempt_record.h"
+#include "update/image_file.h"
+#include "update/image_hash.h"
 #include "update/session_guard.h"
 #include "update/update_lock.h"
 #include "update/update_worker.h"
+#include "update/utf8.h"
 
 UpdatePrecheck CheckUpdatePreconditions() {
   if (!AcpiIsOpen()) AcpiOpen();
@@ -20,7 +23,53 @@ UpdatePrecheck CheckUpdatePreconditions() {
   return bOnBattery ? UpdatePrecheck::kOnBattery : UpdatePrecheck::kReady;
 }
 
-TbtStatus UpdateRunTakeLock(HANDLE& hLock) {
+namespace {
+
+// The SHA-256 of the image a run would write now, or empty.
+std::string ShippedImageSha256() {
+  const HANDLE hFile = OpenImage(FindImage(ImageDataFolder()));
+  if (hFile == INVALID_HANDLE_VALUE) return {};
+  ImageBlock image;
+  const TbtStatus status = ReadImage(hFile, image);
+  CloseHandle(hFile);
+  return status == STATUS_OK ? ImageSha256(image.Bytes(), image.Size()) : std::string();
+}
+
+TbtStatus CheckThisBoot(bool& bAlreadyWritten) {
+  const ThisBootAttempt attempt = ReadThisBoot();
+  const std::string when = attempt.time.empty() ? "an unknown time" : Utf8(attempt.time);
+  const std::string sha = attempt.imageSha256.empty() ? "unknown" : Utf8(attempt.imageSha256);
+  switch (attempt.kind) {
+    case BootAttempt::kNone: return STATUS_OK;
+    case BootAttempt::kInterrupted:
+      RunLog(
+          "this boot: the image handed over at %s (SHA-256 %s) has no answer: the write was interrupted, "
+          "failed "
+          "unanswered or still runs; nothing is done before the computer restarts",
+          when.c_str(), sha.c_str());
+      return ERR_RESTART_REQUIRED;
+    case BootAttempt::kWritten: break;
+  }
+  if (ShippedImageSha256() == Utf8(attempt.imageSha256)) {
+    RunLog(
+        "this boot: this image (SHA-256 %s) was written at %s and takes effect once the computer has been "
+        "shut "
+        "down; it is not written again",
+        sha.c_str(), when.c_str());
+    bAlreadyWritten = true;
+    return STATUS_OK;
+  }
+  RunLog(
+      "this boot: an image (SHA-256 %s) was written at %s; no other image is written before the computer "
+      "restarts",
+      sha.c_str(), when.c_str());
+  return ERR_RESTART_REQUIRED;
+}
+
+}  // namespace
+
+TbtStatus UpdateRunBegin(HANDLE& hLock, bool& bAlreadyWritten) {
+  bAlreadyWritten = false;
   switch (UpdateLockAcquire(hLock)) {
     case UpdateLockResult::kBusy: return ERR_ALREADY_RUNNING;
     case UpdateLockResult::kNotOurs: return ERR_LOCK_NOT_OURS;
@@ -29,7 +78,9 @@ TbtStatus UpdateRunTakeLock(HANDLE& hLock) {
   // With the lock held no attempt runs: one on record as handed over ended
   // without its answer.
   LogInterruptedAttempt();
-  return STATUS_OK;
+  const TbtStatus status = CheckThisBoot(bAlreadyWritten);
+  if (status != STATUS_OK || bAlreadyWritten) UpdateLockRelease(hLock);
+  return status;
 }
 
 void UpdateRunRecordRefusal(TbtStatus status, bool bCheckOnly) {
@@ -55,12 +106,21 @@ void EndUnattendedWithSession() {
 
 TbtStatus RunUpdateUnattended(UpdateState& state, const wchar_t* pszShutdownReason) {
   HANDLE& hLock = g_hUnattendedLock;
-  if (TbtStatus refused = UpdateRunTakeLock(hLock)) {
+  bool bAlreadyWritten = false;
+  if (TbtStatus refused = UpdateRunBegin(hLock, bAlreadyWritten)) {
     state.m_dwStatus = refused;
     return refused;
   }
+  if (bAlreadyWritten) {
+    state.m_bAlreadyWritten = 1;
+    state.m_dwStatus = STATUS_OK;
+    return STATUS_OK;
+  }
+  SessionEnd sessionEnd;
+  state.m_pSessionEnd = &sessionEnd;
   g_pUnattended = &state;
   TbtStatus status = STATUS_OK;
+  bool bWorkerRan = false;  // then the worker has put its outcome on record
   switch (CheckUpdatePreconditions()) {
     case UpdatePrecheck::kDeviceMissing: status = ERR_ACPI_DEVICE_MISSING; break;
     case UpdatePrecheck::kOnBattery:
@@ -78,7 +138,7 @@ TbtStatus RunUpdateUnattended(UpdateState& state, const wchar_t* pszShutdownReas
       }
       HWND hGuard = SessionGuardCreateWindow(EndUnattendedWithSession);
       if (!hGuard) RunLog("session guard window: cannot be created (error %lu)", GetLastError());
-      SessionGuardBegin(hGuard, hThread, pszShutdownReason,
+      SessionGuardBegin(hGuard, hThread, sessionEnd, pszShutdownReason,
                         state.m_bCheckOnly ? SessionRun::kCheck : SessionRun::kWriteHidden);
       ::ResumeThread(hThread);
       SessionGuardWaitDispatching(hThread);
@@ -86,15 +146,15 @@ TbtStatus RunUpdateUnattended(UpdateState& state, const wchar_t* pszShutdownReas
       if (hGuard) ::DestroyWindow(hGuard);
       ::CloseHandle(hThread);
       status = state.m_dwStatus;
+      bWorkerRan = true;
       break;
     }
   }
-  // The worker records its own outcome; a run that ended before it, here.
-  if (status == ERR_ACPI_DEVICE_MISSING || status == ERR_ON_BATTERY || status == ERR_OUT_OF_MEMORY)
-    UpdateRunRecordRefusal(status, state.m_bCheckOnly != 0);
+  if (!bWorkerRan) UpdateRunRecordRefusal(status, state.m_bCheckOnly != 0);
   AcpiClose();
   UpdateLockRelease(hLock);
   g_pUnattended = nullptr;
+  state.m_pSessionEnd = nullptr;
   state.m_dwStatus = status;
   return status;
 }

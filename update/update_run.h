@@ -18,10 +18,17 @@ enum class UpdatePrecheck {
 // Without the device there is no power query.
 UpdatePrecheck CheckUpdatePreconditions();
 
-// Takes the machine's update lock: STATUS_OK, or why not (ERR_ALREADY_RUNNING,
-// ERR_LOCK_NOT_OURS) with nothing touched. Once it is taken, logs an attempt
-// on record that was interrupted during its write.
-TbtStatus UpdateRunTakeLock(HANDLE& hLock);
+// Whether a run may begin, before anything reaches the device. Takes the
+// machine's update lock; once it is taken, logs an attempt on record that was
+// interrupted during its write, then looks at what was handed to the provider
+// since the computer started: nothing may follow an interrupted or
+// unanswered write (its provider may still be writing) or a written image
+// (the controller runs it only after a shutdown) before a restart, except that
+// the same image written again is no run at all. Returns STATUS_OK with the
+// lock in `hLock`; STATUS_OK with `bAlreadyWritten`, nothing held, when this
+// very image was written since the start; or why not (ERR_ALREADY_RUNNING,
+// ERR_LOCK_NOT_OURS, ERR_RESTART_REQUIRED), nothing held and nothing touched.
+TbtStatus UpdateRunBegin(HANDLE& hLock, bool& bAlreadyWritten);
 
 // Records an attempt that took the lock and ended before the worker ran: its
 // status, every other value cleared.

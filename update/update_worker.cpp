@@ -16,6 +16,7 @@
 #include "controller/tbt_service.h"
 #include "controller/version_policy.h"
 #include "update/attempt_record.h"
+#include "update/image_file.h"
 #include "update/image_hash.h"
 #include "update/session_end.h"
 #include "update/utf8.h"
@@ -29,126 +30,17 @@ constexpr wchar_t kServiceName[] = L"ThunderboltService";
 
 // The wait after a write is the controller's and runs out; any other ends
 // with the session.
-void RealSleep(DWORD milliseconds) {
-  const HANDLE hEnding = SessionEndEvent();
-  if (SessionEndHandedOver() || !hEnding)
+void RealSleep(DWORD milliseconds, SessionEnd& sessionEnd) {
+  if (sessionEnd.HandedOver())
     Sleep(milliseconds);
   else
-    WaitForSingleObject(hEnding, milliseconds);
+    sessionEnd.WaitFor(milliseconds);
 }
 UpdateSleepFn g_pfnSleep = RealSleep;
 
-TbtStatus StoppedBySessionEnd(const char* where) {
-  RunLog("the session is ending: stopped %s; nothing was written", where);
-  return STATUS_SESSION_ENDING;
-}
-
-// The running executable's full path, however deep its folder.
-std::wstring ExecutablePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    // Truncated: no Windows path is longer than 32,767 characters.
-    if (path.size() > 32768) return {};
-    path.resize(path.size() * 2);
-  }
-}
-
-// A path as the file functions take it: one of MAX_PATH characters or more
-// only reaches them in its extended form.
-std::wstring ForFileApi(const std::wstring& path) {
-  if (path.size() < MAX_PATH || path.compare(0, 4, L"\\\\?\\") == 0 || path.compare(0, 4, L"\\\\.\\") == 0)
-    return path;
-  if (path.size() > 2 && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
-  if (path.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + path.substr(2);
-  return path;
-}
-
-// "data" beside the executable: its path cut after the last backslash.
-std::wstring DataFolder() {
-  const std::wstring exe = ExecutablePath();
-  const size_t slash = exe.rfind(L'\\');
-  if (slash == std::wstring::npos) return {};
-  return exe.substr(0, slash + 1) + L"data";
-}
-
-// The first entry that the listing of folder\*.bin yields, "." and ".."
-// aside. The listing is not sorted, and a directory counts like a file (its
-// open then fails). Empty when there is none.
-std::wstring FindImage(const std::wstring& folder) {
-  if (folder.empty()) return {};
-  WIN32_FIND_DATAW found;
-  const HANDLE hFind = FindFirstFileW(ForFileApi(folder + L"\\*.bin").c_str(), &found);
-  if (hFind == INVALID_HANDLE_VALUE) return {};
-  std::wstring path;
-  do {
-    if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) {
-      path = folder + L"\\" + found.cFileName;
-      break;
-    }
-  } while (FindNextFileW(hFind, &found));
-  FindClose(hFind);
-  return path;
-}
-
-// The image in a zero-filled movable block, freed with it.
-class ImageBlock {
- public:
-  ImageBlock() = default;
-  ImageBlock(const ImageBlock&) = delete;
-  ImageBlock& operator=(const ImageBlock&) = delete;
-  ~ImageBlock() {
-    if (!m_hBlock) return;
-    if (m_pBytes) GlobalUnlock(m_hBlock);
-    GlobalFree(m_hBlock);
-  }
-  // A movable block of size 0 cannot be locked: an empty file gets one byte,
-  // and the check refuses it by its size of 0.
-  bool Allocate(DWORD size) {
-    m_hBlock = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size > 0 ? size : 1);
-    m_pBytes = m_hBlock ? static_cast<uint8_t*>(GlobalLock(m_hBlock)) : nullptr;
-    m_size = size;
-    return m_pBytes != nullptr;
-  }
-  uint8_t* Bytes() const { return m_pBytes; }
-  DWORD Size() const { return m_size; }
-
- private:
-  HGLOBAL m_hBlock = nullptr;
-  uint8_t* m_pBytes = nullptr;
-  DWORD m_size = 0;
-};
-
-// The whole open file into `image`, or a status saying why not.
-TbtStatus ReadImage(HANDLE hFile, ImageBlock& image) {
-  LARGE_INTEGER fileSize;
-  if (!GetFileSizeEx(hFile, &fileSize)) return ERR_IMAGE_UNUSABLE;
-  // The provider takes a signed 32-bit size; a file beyond it cannot be held
-  // whole, and cutting its size would hand over part of it.
-  if (fileSize.QuadPart > INT32_MAX) return ERR_OUT_OF_MEMORY;
-  const DWORD size = static_cast<DWORD>(fileSize.QuadPart);
-  if (!image.Allocate(size)) return ERR_OUT_OF_MEMORY;
-
-  // The whole file or nothing: the check looks at headers and settings only,
-  // so a tail that failed to read (removable media, a network share) would
-  // pass it and be written as zeros.
-  DWORD total = 0;
-  while (total < size) {
-    DWORD read = 0;
-    if (!ReadFile(hFile, image.Bytes() + total, size - total, &read, nullptr) || read == 0) break;
-    total += read;
-  }
-  if (total != size) {
-    RunLog("image: read %lu of %lu bytes", static_cast<unsigned long>(total),
-           static_cast<unsigned long>(size));
-    return ERR_IMAGE_UNUSABLE;
-  }
-  return STATUS_OK;
+// Asked before every provider call: once the session is ending, none is made.
+TbtStatus StopWhenTheSessionEnds(void* context) {
+  return static_cast<SessionEnd*>(context)->Requested() ? STATUS_SESSION_ENDING : STATUS_OK;
 }
 
 // The image's SHA-256, for the log and the attempt record.
@@ -200,19 +92,54 @@ TbtStatus CheckImage(const ImageBlock& image, uint32_t currentVersion, int32_t b
   return status;
 }
 
-// The record says "interrupted" and the log says the image is being handed
-// over before the call, and both are on the disk: a run that is killed or
-// loses power during the write leaves that trace, where the call's answer
-// would never come.
-TbtStatus WriteImage(const ImageBlock& image, AttemptRecord& record) {
-  if (!SessionEndBeginHandOver()) return StoppedBySessionEnd("before the image was handed over");
+// Record, log, then the hand-over, each on the disk before the provider is
+// called: a run that is killed or loses power during the write leaves that
+// trace, where the call's answer would never come. Without the record no
+// image is handed over. The session's end is looked at last, at the same
+// moment the hand-over is marked, so that a session ending during the
+// flushes stops the write instead of being told it runs.
+TbtStatus HandOver(const ImageBlock& image, const AttemptRecord& record, SessionEnd& sessionEnd) {
   AttemptRecord inProgress = record;
   inProgress.status = ERR_INTERRUPTED;
-  RecordAttempt(inProgress);
+  if (!RecordAttempt(inProgress) || !MarkThisBoot(BootAttempt::kInterrupted, record.imageSha256)) {
+    RunLog(
+        "UpdateFirmware: not called: the attempt could not be put on record, and no image is written without "
+        "it");
+    return ERR_RECORD_UNWRITABLE;
+  }
   RunLog("UpdateFirmware: handing the image (%lu bytes) to the provider; the write must not be interrupted",
          static_cast<unsigned long>(image.Size()));
   RunLogFlush();
-  const TbtStatus status = TbtUpdateFirmware(image.Bytes(), static_cast<int32_t>(image.Size()));
+  if (!sessionEnd.BeginHandOver()) {
+    MarkThisBoot(BootAttempt::kNone);
+    return STATUS_SESSION_ENDING;
+  }
+  return STATUS_OK;
+}
+
+// Hands the image over and takes the provider's answer. Only an answer ends
+// "interrupted": a call that failed, or brought no ReturnValue, after the
+// image was handed over may have written part of it.
+TbtStatus WriteImage(const ImageBlock& image, AttemptRecord& record, SessionEnd& sessionEnd) {
+  TbtWriteAnswer answer;
+  TbtStatus status = TbtUpdateFirmware(
+      image.Bytes(), static_cast<int32_t>(image.Size()), [&] { return HandOver(image, record, sessionEnd); },
+      answer);
+  if (answer.executed && !answer.answered) {
+    RunLog(
+        "UpdateFirmware: the image was handed over and the call ended without the provider's answer: what "
+        "the "
+        "controller holds is unknown, and no other write is made before the computer restarts");
+    return ERR_OUTCOME_UNKNOWN;
+  }
+  if (answer.answered) {
+    record.providerCode = answer.returnValue;
+    // The write is over either way; written, it is what a shutdown makes the
+    // controller run, and no second image follows it in this boot.
+    const bool bNoted = status == STATUS_OK ? MarkThisBoot(BootAttempt::kWritten, record.imageSha256)
+                                            : MarkThisBoot(BootAttempt::kNone);
+    if (!bNoted) RunLog("this boot: the answer could not be noted; the next run waits for a restart");
+  }
   RunLog("UpdateFirmware: %s", StatusForLog(status).c_str());
   return status;
 }
@@ -220,7 +147,7 @@ TbtStatus WriteImage(const ImageBlock& image, AttemptRecord& record) {
 // Reads the open image, checks it against the controller, applies the version
 // policy and, unless the run only checks, hands it over.
 TbtStatus CheckAndWrite(HANDLE hFile, uint32_t currentVersion, const UpdateState& state,
-                        AttemptRecord& record) {
+                        AttemptRecord& record, SessionEnd& sessionEnd) {
   ImageBlock image;
   if (TbtStatus status = ReadImage(hFile, image)) return status;
   record.imageSha256 = FingerprintImage(image);
@@ -231,12 +158,13 @@ TbtStatus CheckAndWrite(HANDLE hFile, uint32_t currentVersion, const UpdateState
     RunLog("check only: the image suits and would be written; UpdateFirmware is not called");
     return STATUS_OK;
   }
-  return WriteImage(image, record);
+  return WriteImage(image, record, sessionEnd);
 }
 
 // Finds, opens and hands on the image of data\ beside the executable.
-TbtStatus UpdateWithImage(uint32_t currentVersion, const UpdateState& state, AttemptRecord& record) {
-  const std::wstring folder = DataFolder();
+TbtStatus UpdateWithImage(uint32_t currentVersion, const UpdateState& state, AttemptRecord& record,
+                          SessionEnd& sessionEnd) {
+  const std::wstring folder = ImageDataFolder();
   const std::wstring imagePath = FindImage(folder);
   if (imagePath.empty()) {
     RunLog("image: no *.bin in %s", Utf8(folder).c_str());
@@ -244,20 +172,19 @@ TbtStatus UpdateWithImage(uint32_t currentVersion, const UpdateState& state, Att
   }
   RunLog("image: %s", Utf8(imagePath).c_str());
   // Exclusive: nobody changes the image between the check and the write.
-  const HANDLE hFile = CreateFileW(ForFileApi(imagePath).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE hFile = OpenImage(imagePath);
   if (hFile == INVALID_HANDLE_VALUE) {
     RunLog("image: cannot be opened for reading alone (error %lu)", GetLastError());
     return ERR_IMAGE_UNUSABLE;
   }
-  const TbtStatus status = CheckAndWrite(hFile, currentVersion, state, record);
+  const TbtStatus status = CheckAndWrite(hFile, currentVersion, state, record, sessionEnd);
   CloseHandle(hFile);
   return status;
 }
 
 // Everything between the first wait and the tail.
-TbtStatus ReachController(const UpdateState& state, AttemptRecord& record) {
-  if (SessionEndRequested()) return StoppedBySessionEnd("before the provider was asked anything");
+TbtStatus ReachController(const UpdateState& state, AttemptRecord& record, SessionEnd& sessionEnd) {
+  if (sessionEnd.Requested()) return STATUS_SESSION_ENDING;
   if (!TbtConnect()) {
     RunLog("provider ROOT\\Intel\\Thunderbolt: cannot connect");
     return ERR_PROVIDER_FAILED;
@@ -267,14 +194,18 @@ TbtStatus ReachController(const UpdateState& state, AttemptRecord& record) {
   uint32_t currentVersion = 0;
   if (TbtStatus status = TbtGetCurrentNvmVersion(currentVersion)) return status;
   record.versionBeforeAttempt = currentVersion;
-  return UpdateWithImage(currentVersion, state, record);
+  return UpdateWithImage(currentVersion, state, record, sessionEnd);
 }
 
 // Every attempt is on record, however early it ended.
-TbtStatus RunUpdate(const UpdateState& state) {
+TbtStatus RunUpdate(const UpdateState& state, SessionEnd& sessionEnd) {
   AttemptRecord record;
   record.checkOnly = state.m_bCheckOnly != 0;
-  record.status = ReachController(state, record);
+  record.status = ReachController(state, record, sessionEnd);
+  // Between any two steps, a provider call included: whatever ended, nothing
+  // was handed over.
+  if (record.status == STATUS_SESSION_ENDING && !sessionEnd.HandedOver())
+    RunLog("the session is ending: stopped before the image was handed over; nothing was written");
   RecordAttempt(record);
   return record.status;
 }
@@ -288,29 +219,43 @@ void SetUpdateSleep(UpdateSleepFn pfnSleep) {
 DWORD WINAPI UpdateWorker(LPVOID param) {
   auto* pState = static_cast<UpdateState*>(param);
   if (!pState) return 0;
+  SessionEnd unending;  // a run nobody ends: no session told it anything
+  SessionEnd& sessionEnd = pState->m_pSessionEnd ? *pState->m_pSessionEnd : unending;
 
-  // Every provider call runs in this thread's own apartment.
+  // Every provider call runs in this thread's own apartment, and none once
+  // the session is ending.
   const HRESULT hrCom = CoInitialize(nullptr);
+  TbtSetCallGate(StopWhenTheSessionEnds, &sessionEnd);
   uint32_t reply = 0;
   RunLog("device 0x%08X on: %s", TBT_ACPI_DEVICE_ID,
          AcpiSetDeviceState(TBT_ACPI_DEVICE_ID, ACPI_DEVICE_ON, reply) ? "sent" : "not sent");
   StartTbtService(kServiceName);
   RunLog("service ThunderboltService: start requested; waiting %lu ms",
          static_cast<unsigned long>(kSettleMs));
-  g_pfnSleep(kSettleMs);
+  g_pfnSleep(kSettleMs, sessionEnd);
 
-  pState->m_dwStatus = RunUpdate(*pState);
+  pState->m_dwStatus = RunUpdate(*pState, sessionEnd);
 
   // The tail runs on every path; a session that is ending gets the device
   // switched off at once: Windows gives a program seconds, not a settle wait.
-  if (SessionEndRequested() && !SessionEndHandedOver()) {
+  // A write without an answer may still run in the provider's process:
+  // switching the device off under it could leave the controller without
+  // firmware, so it stays on until the computer restarts.
+  const bool bWriteMayRun = pState->m_dwStatus == ERR_OUTCOME_UNKNOWN;
+  if (sessionEnd.Requested() && !sessionEnd.HandedOver()) {
     RunLog("the session is ending: the device is switched off without waiting");
   } else {
     RunLog("waiting %lu ms before the device is switched off", static_cast<unsigned long>(kSettleMs));
-    g_pfnSleep(kSettleMs);
+    g_pfnSleep(kSettleMs, sessionEnd);
   }
-  RunLog("device 0x%08X off: %s", TBT_ACPI_DEVICE_ID,
-         AcpiSetDeviceState(TBT_ACPI_DEVICE_ID, ACPI_DEVICE_OFF, reply) ? "sent" : "not sent");
+  if (bWriteMayRun) {
+    RunLog("device 0x%08X: left on, since the provider may still be writing; a restart switches it off",
+           TBT_ACPI_DEVICE_ID);
+  } else {
+    RunLog("device 0x%08X off: %s", TBT_ACPI_DEVICE_ID,
+           AcpiSetDeviceState(TBT_ACPI_DEVICE_ID, ACPI_DEVICE_OFF, reply) ? "sent" : "not sent");
+  }
+  TbtSetCallGate(nullptr, nullptr);
   if (SUCCEEDED(hrCom)) CoUninitialize();
   return 0;
 }

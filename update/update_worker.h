@@ -17,13 +17,13 @@ DWORD WINAPI UpdateWorker(LPVOID param);
 // for real, cut short when the session ends unless a write was handed over;
 // tests install a recorder so they see the waits without spending them.
 // nullptr restores the real wait. Set it before the worker starts.
-using UpdateSleepFn = void (*)(DWORD milliseconds);
+class SessionEnd;
+using UpdateSleepFn = void (*)(DWORD milliseconds, SessionEnd& sessionEnd);
 void SetUpdateSleep(UpdateSleepFn pfnSleep);
 
-// Tells the worker that the session is ending; from any thread, any number of
-// times. A worker that has not yet handed the image to the provider never
-// will: its waits end at once, it stops where it stands, switches the device
-// off without the settle wait that only a write needs, and ends with
-// STATUS_SESSION_ENDING. A write already handed over is left to finish.
-// Returns true when the write was handed over (the caller must wait for it).
-bool UpdateWorkerStopForSessionEnd();
+// The session's end reaches the worker through the state's m_pSessionEnd
+// (session_end.h): a worker that has not yet handed the image to the provider
+// never will. Its waits end at once, no further provider call is made, it
+// switches the device off without the settle wait that only a write needs,
+// and ends with STATUS_SESSION_ENDING. A write already handed over is left to
+// finish.

@@ -14,6 +14,7 @@
 #include "app/options.h"
 #include "app/run_log.h"
 #include "app/status.h"
+#include "tests/core/log_read_back.h"
 
 namespace {
 
@@ -151,14 +152,14 @@ TEST(ParseOptions, DeploymentOptions) {
 }
 
 TEST(Status, OwnCodesHaveNamesAndProviderCodesDoNot) {
-  for (TbtStatus code = 0x10430001; code <= ERR_LOCK_NOT_OURS; ++code) {
+  for (TbtStatus code = 0x10430001; code <= ERR_RECORD_UNWRITABLE; ++code) {
     ASSERT_NE(StatusName(code), nullptr) << std::hex << code;
     EXPECT_EQ(std::string(StatusName(code)).rfind("ERR_", 0), 0u);
   }
   EXPECT_STREQ(StatusName(STATUS_OK), "STATUS_OK");
   EXPECT_EQ(StatusName(5), nullptr);
   EXPECT_STREQ(StatusName(0x1043000E), "ERR_ALREADY_RUNNING");
-  EXPECT_EQ(StatusName(0x10430013), nullptr);
+  EXPECT_EQ(StatusName(0x10430017), nullptr);
   EXPECT_STREQ(StatusName(1115), "ERROR_SHUTDOWN_IN_PROGRESS");
 }
 
@@ -178,6 +179,9 @@ TEST(Status, ResultTextKeys) {
       {ERR_ALREADY_RUNNING, L"IDS_BUSY", false, L"IDS_BUSY", L"IDS_BUSY"},
       {ERR_IMAGE_NOT_RELEASED, L"IDS_NOT_RELEASED", false, L"IDS_NOT_RELEASED", L"IDS_NOT_RELEASED"},
       {ERR_NOT_INTERACTIVE, L"IDS_ERROR", true, L"IDS_ERROR", L"IDS_ERROR"},
+      {ERR_RESTART_REQUIRED, L"IDS_RESTART_REQUIRED", false, L"IDS_RESTART_REQUIRED",
+       L"IDS_RESTART_REQUIRED"},
+      {ERR_OUTCOME_UNKNOWN, L"IDS_ERROR", true, L"IDS_ERROR", L"IDS_ERROR"},
       {ERR_IMAGE_MISMATCH, L"IDS_ERROR", true, L"IDS_ERROR", L"IDS_ERROR"},
       {ERR_CONTROLLER_NOT_FOUND, L"IDS_ERROR", true, L"IDS_ERROR", L"IDS_ERROR"},
       {5, L"IDS_ERROR", true, L"IDS_ERROR", L"IDS_ERROR"},
@@ -192,7 +196,8 @@ TEST(Status, ResultTextKeys) {
       // A text added after some Update.ini files were shipped has its English fallback.
       const bool added = std::wcscmp(text.key, L"IDS_CHECK_ONLY_OK") == 0 ||
                          std::wcscmp(text.key, L"IDS_BATTERY_UNATTENDED") == 0 ||
-                         std::wcscmp(text.key, L"IDS_NOT_RELEASED") == 0;
+                         std::wcscmp(text.key, L"IDS_NOT_RELEASED") == 0 ||
+                         std::wcscmp(text.key, L"IDS_RESTART_REQUIRED") == 0;
       EXPECT_EQ(text.fallback != nullptr, added) << std::hex << c.status;
       if (text.fallback) {
         EXPECT_EQ(std::wstring(text.fallback).find(L"click"), std::wstring::npos);
@@ -281,7 +286,8 @@ TEST(RunLog, TheLongestPathIsLoggedWhole) {
   RunLog("result: %s", ExitCodeForLog(1223).c_str());
   SetRunLogSink(nullptr);
   ASSERT_EQ(g_events.size(), 2u);
-  EXPECT_EQ(g_events[0], "image: " + path);
+  EXPECT_EQ(g_events[0],
+            "image: " + path.substr(0, path.size() - 7) + "\\\\fw.bin");  // its backslash escaped
   EXPECT_EQ(g_events[1], "result: 0x000004C7 ERROR_CANCELLED");
   EXPECT_EQ(StatusForLog(1223), "0x000004C7 provider code");  // a step's code is the provider's
 }
@@ -371,19 +377,32 @@ TEST(LogPath, NoPartIsFollowedAndNoDeviceIsTaken) {
   }
 }
 
-TEST(RunLog, ControlCharactersAreShownEscaped) {
+TEST(RunLog, ControlCharactersAreShownEscapedAndEveryLineReadsBack) {
   SetRunLogSink(KeepEvent);
   g_events.clear();
-  RunLog("options: %s",
-         "/x\r\n2026-12-08T00:00:00.000Z [999] result: 0x00000000 STATUS_OK\x1b[2J\t\x7f\xc2\x85\xe2\x80\xa8 "
-         "C:\\d");
+  const std::string forged =
+      "/x\r\n2026-12-08T00:00:00.000Z [999] result: 0x00000000 STATUS_OK\x1b[2J\t\x7f\xc2\x85\xe2\x80\xa8 "
+      "C:\\d\\x41 \xe2\x80\xaegpj.exe \xe2\x81\xa6\\\\";
+  RunLog("options: %s", forged.c_str());
   SetRunLogSink(nullptr);
   ASSERT_EQ(g_events.size(), 1u);
   EXPECT_EQ(g_events[0],
             "options: /x\\r\\n2026-12-08T00:00:00.000Z [999] result: 0x00000000 "
-            "STATUS_OK\\x1b[2J\\t\\x7f\\u0085\\u2028 C:\\d");
-  EXPECT_EQ(EscapeControls(std::wstring(L"a\r\nb\x1b\x85\x2029\x65e5")),
-            L"a\\r\\nb\\x1b\\u0085\\u2029\x65e5");
+            "STATUS_OK\\x1b[2J\\t\\x7f\\u0085\\u2028 C:\\\\d\\\\x41 \\u202egpj.exe \\u2066\\\\\\\\");
+  std::string text;
+  ASSERT_TRUE(ReadBack(g_events[0], text));
+  EXPECT_EQ(text, "options: " + forged);
+  // Cut anywhere, a line still reads back, and never inside an escape.
+  for (size_t limit = 20; limit < g_events[0].size(); ++limit) {
+    const std::string cut = FitRunLogEvent(g_events[0], limit);
+    EXPECT_TRUE(ReadBack(cut, text)) << cut;
+    EXPECT_EQ(("options: " + forged).rfind(text.substr(0, text.size() - std::strlen(kRunLogCutMark)), 0), 0u)
+        << limit;
+  }
+  // The console keeps a path's backslashes as people read them.
+  EXPECT_EQ(EscapeControls(std::wstring(L"a\r\nb\x1b\x85\x2029\x65e5 \x202e\x2067"
+                                        L"C:\\d")),
+            L"a\\r\\nb\\x1b\\u0085\\u2029\x65e5 \\u202e\\u2067C:\\d");
 }
 
 }  // namespace

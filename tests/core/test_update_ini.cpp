@@ -20,11 +20,23 @@ std::filesystem::path ShippedIni() {
   return LocalizedTextFile().parent_path().parent_path().parent_path() / "data" / "Update.ini";
 }
 
-const wchar_t* const kKeys[] = {
-    L"IDS_UPDATE",         L"IDS_EXIT",        L"IDS_PROMPT",          L"IDS_CAUTION",    L"IDS_SHUTDOWN",
-    L"IDS_SHUTDOWN_LATER", L"IDS_FIND_NO_QMX", L"IDS_SUCCESS",         L"IDS_FIND_NO_SW", L"IDS_DOWNGRADE",
-    L"IDS_ERROR",          L"IDS_BUSY",        L"IDS_SHUTDOWN_BLOCKED", L"IDS_CHECK_ONLY_OK",
-    L"IDS_BATTERY_UNATTENDED", L"IDS_NOT_RELEASED"};
+const wchar_t* const kKeys[] = {L"IDS_UPDATE",
+                                L"IDS_EXIT",
+                                L"IDS_PROMPT",
+                                L"IDS_CAUTION",
+                                L"IDS_SHUTDOWN",
+                                L"IDS_SHUTDOWN_LATER",
+                                L"IDS_FIND_NO_QMX",
+                                L"IDS_SUCCESS",
+                                L"IDS_FIND_NO_SW",
+                                L"IDS_DOWNGRADE",
+                                L"IDS_ERROR",
+                                L"IDS_BUSY",
+                                L"IDS_SHUTDOWN_BLOCKED",
+                                L"IDS_CHECK_ONLY_OK",
+                                L"IDS_BATTERY_UNATTENDED",
+                                L"IDS_NOT_RELEASED",
+                                L"IDS_RESTART_REQUIRED"};
 
 struct Language {
   uint16_t langId;
@@ -172,7 +184,7 @@ TEST_F(ShippedTexts, TextsFitTheBuffersThatShowThem) {
     // Result messages are fetched into 256 characters, layout texts into 512.
     for (const wchar_t* k : {L"IDS_FIND_NO_QMX", L"IDS_SUCCESS", L"IDS_FIND_NO_SW", L"IDS_DOWNGRADE",
                              L"IDS_BUSY", L"IDS_SHUTDOWN_BLOCKED", L"IDS_CHECK_ONLY_OK",
-                             L"IDS_BATTERY_UNATTENDED", L"IDS_NOT_RELEASED"}) {
+                             L"IDS_BATTERY_UNATTENDED", L"IDS_NOT_RELEASED", L"IDS_RESTART_REQUIRED"}) {
       EXPECT_LT(Text(lang.langId, k, 512).size(), 255u);
       EXPECT_EQ(Text(lang.langId, k, 256), Text(lang.langId, k, 512));
     }

@@ -114,7 +114,7 @@ case_long_japanese_path() {
   cp -f "$text" "$E2E_OUT/long_japanese_path-log.txt" 2>/dev/null
   expect_eq "exit code" 0x00000000 "$(exit_code)"
   expect_true "the log is valid UTF-8" iconv -f UTF-8 -t UTF-8 "$text" -o /dev/null
-  expect_true "the log names the whole image path" grep -qF "image: $RUN_WIN\\data\\$(basename "$NEWER")" "$text"
+  expect_true "the log names the whole image path" log_has "image: $RUN_WIN\\data\\$(basename "$NEWER")" "$text"
   expect_eq "UpdateFirmware executions" 1 "$(count_calls UpdateFirmware)"
   rm -f "$text"
   end_case

@@ -79,6 +79,29 @@ reset_records() {
   # its own leaves it alone.
   [ -n "${SIM_WIN:-}" ] || stop_service
   rm -f "$SIM/provider.log" "$SIM/received.bin" "$SIM/service.log" "$SIM/acpi.log"
+  forget_this_boot
+}
+
+# What the program noted of this boot (a volatile key, which a restart of the
+# machine would clear): each case starts as if the machine had restarted.
+forget_this_boot() {
+  $WINE64 reg delete 'HKLM\SOFTWARE\Vorn\TbtFwUpdate\ThisBoot' /f /reg:64 </dev/null >/dev/null 2>&1 || true
+}
+
+# Whether a log holds TEXT as it was logged: the log writes a backslash as two.
+log_has() {  # TEXT LOG
+  sed 's/\\\\/\\/g' "$2" 2>/dev/null | grep -qF -- "$1"
+}
+
+# Waits until a log (or any record) holds TEXT; 0 when it did in time. A
+# moment is found by what marks it, never by a guessed sleep.
+wait_for_text() {  # TEXT FILE [SECONDS]
+  local _
+  for _ in $(seq 1 $((${3:-60} * 10))); do
+    log_has "$1" "$2" && return 0
+    sleep 0.1
+  done
+  return 1
 }
 
 # --- the program ---------------------------------------------------------------

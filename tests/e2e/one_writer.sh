@@ -117,7 +117,7 @@ case_lock_name_taken() {
   expect_eq "the squatter held the name" holding "$(tr -d '\r' <"$E2E_OUT/squat.out")"
   expect_eq "exit code" 0x10430012 "$(exit_code)"
   expect_true "its log names the object as not ours" \
-    grep -q 'update lock: Global\\TbtFwUpdate.OneUpdatePerMachine exists but grants this run no access' "$RUN_DIR/log.txt"
+    log_has 'update lock: Global\TbtFwUpdate.OneUpdatePerMachine exists but grants this run no access' "$RUN_DIR/log.txt"
   expect_true "nothing claims another update" bash -c "! grep -qi 'another update' '$RUN_DIR/launcher.out' '$RUN_DIR/log.txt'"
   expect_true "it never opened the device" bash -c "! grep -q 'ACPI control device' '$RUN_DIR/log.txt'"
   end_case

@@ -9,9 +9,7 @@ case_end_session_during_write() {
   configure_provider UpdateLatencyMs=8000
   launch_silent end-session "$NEWER" /s '/l=C:\e2e\end-session\log.txt'
   local pid=$SILENT
-  # The device goes on, 10 s pass, the provider is connected and the check
-  # made in under a second: 14 s in, UpdateFirmware is running.
-  sleep 14
+  expect_true "the image was handed over" wait_for_text 'UpdateFirmware: handing the image' "$RUN_DIR/log.txt" 60
   expect_true "the run is still writing" kill -0 "$pid"
   wineboot --end-session </dev/null >"$RUN_DIR/end-session.out" 2>&1
   wait "$pid"
@@ -105,29 +103,73 @@ case_session_end_at_prompt() {
   end_case
 }
 
-# Killed during the write: the record says interrupted, the killed run's log
-# ends with the hand-over, and the next run names the interrupted attempt.
+# Killed during the write, as a person or a deployment tool might end it, and
+# run again at once: the second run touches nothing (its provider may still
+# be writing: a device switched off now would cut the write), and says a
+# restart comes first. After the restart the update goes on and names the
+# interrupted attempt.
 case_killed_during_write() {
-  begin_case killed_during_write "kill -9 during UpdateFirmware: interrupted on record, hand-over logged, named by the next run"
+  begin_case killed_during_write "kill -9 during UpdateFirmware, a run at once: refused, the write not cut; after a restart it goes on"
   configure_provider UpdateLatencyMs=15000
   launch_silent killed "$NEWER" /s '/l=C:\e2e\killed\log.txt'
-  local killed_dir=$SILENT_DIR
-  sleep 15
+  local killed_dir=$SILENT_DIR pid
+  expect_true "the image was handed over" wait_for_text 'UpdateFirmware: handing the image' "$killed_dir/log.txt" 60
+  sleep 1
   RUN_WIN='C:\e2e\killed'
-  local pid
   pid=$(product_pid) && kill -9 "$pid"
   wait "$SILENT"
-  expect_true "the image was being handed over" grep -q 'name=BufferSize' "$SIM/provider.log"
   expect_eq "LastAttemptStatus" 0x10430010 "$(reg_value LastAttemptStatus)"
   expect_eq "LastAttemptImageSha256" "$(sha256sum "$NEWER" | cut -d' ' -f1)" "$(reg_value LastAttemptImageSha256)"
   expect_true "the killed run's log ends with the hand-over" \
     bash -c "tail -n1 '$killed_dir/log.txt' | grep -q 'UpdateFirmware: handing the image'"
-  configure_provider
-  KEEP_RECORDS=1 run_silent after-killed "$NEWER" /c '/l=C:\e2e\after-killed\log.txt'
-  expect_true "the next run names the interrupted attempt" \
+  KEEP_RECORDS=1 run_silent after-killed "$NEWER" /s '/l=C:\e2e\after-killed\log.txt'
+  expect_eq "the second run's exit code" 0x10430014 "$(exit_code)"
+  expect_true "its console says a restart comes first" \
+    grep -qF "0x10430014 ERR_RESTART_REQUIRED $(ini_text 409 IDS_RESTART_REQUIRED)" "$RUN_DIR/launcher.out"
+  expect_true "it names the interrupted attempt" \
     grep -q 'record: the attempt of 20.*Z was interrupted during the write (image version 0x' "$RUN_DIR/log.txt"
-  expect_true "its console says nothing of it" bash -c "! grep -qi interrupt '$RUN_DIR/launcher.out'"
+  expect_true "the first write went on to its end" wait_for_text 'WRITE end' "$SIM/provider.log" 30
+  expect_eq "UpdateFirmware executions" 1 "$(count_calls UpdateFirmware)"
+  expect_eq "the device record: the killed run's only, no switch off under the write" "OPEN
+DEVS 0x00060057 1
+CLOSE" "$(acpi_events)"
   cp -f "$killed_dir/log.txt" "$E2E_OUT/killed_during_write-killed-log.txt" 2>/dev/null
-  cp -f "$RUN_DIR/log.txt" "$E2E_OUT/killed_during_write-next-log.txt" 2>/dev/null
+  cp -f "$RUN_DIR/log.txt" "$E2E_OUT/killed_during_write-second-log.txt" 2>/dev/null
+  # A restart: a new server, as Windows starts anew; what the program noted of
+  # the boot is gone with it.
+  use_prefix "$WINEPREFIX"
+  configure_provider
+  KEEP_RECORDS=1 run_silent after-restart "$NEWER" /s '/l=C:\e2e\after-restart\log.txt'
+  expect_eq "after the restart: exit code" 0x00000000 "$(exit_code)"
+  expect_true "after the restart: the log names the interrupted attempt" \
+    grep -q 'record: the attempt of 20.*Z was interrupted during the write' "$RUN_DIR/log.txt"
+  expect_eq "after the restart: UpdateFirmware executions" 2 "$(count_calls UpdateFirmware)"
+  expect_eq "after the restart: LastAttemptStatus" 0x0 "$(reg_value LastAttemptStatus)"
+  end_case
+}
+
+# A session that ends while a slow provider answers the check (300 ms a
+# call, some seventeen calls): no further call is made, and the device goes
+# off within a second of the end.
+case_session_end_during_slow_probe() {
+  begin_case session_end_during_slow_probe "the session ends between two calls of a slow check: device off within a second"
+  configure_provider LatencyMs=300
+  unset INSPECT_PID
+  launch_silent slow-probe "$NEWER" /s '/l=C:\e2e\slow-probe\log.txt'
+  expect_true "the check began" wait_for_text 'ReadFirmware offset' "$SILENT_DIR/log.txt" 60
+  expect_eq "WM_QUERYENDSESSION answered" 1 "$(inspector session query | tr -d '\r')"
+  inspector session end 1 >/dev/null 2>&1
+  wait "$SILENT"
+  RUN_DIR=$SILENT_DIR
+  expect_eq "exit code" 0x0000045B "$(exit_code)"
+  local s
+  s=$(log_seconds "$RUN_DIR/log.txt" 'before any write: nothing will be written' 'device 0x00060057 off')
+  figure session_end_to_device_off_s_slow_probe "$s"
+  expect_true "the device went off ${s:-?} s after the session's end" awk -v s="${s:-99}" 'BEGIN { exit !(s < 1) }'
+  expect_true "no call was made after it" \
+    grep -q 'ERROR_SHUTDOWN_IN_PROGRESS; the run is stopping, so the method was not executed' \
+    "$RUN_DIR/log.txt"
+  expect_eq "UpdateFirmware executions" 0 "$(count_calls UpdateFirmware)"
+  expect_device_cycle
   end_case
 }

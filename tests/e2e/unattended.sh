@@ -42,7 +42,7 @@ case_unattended() {  # NAME IMAGE STATUS UPDATES OPTIONS...
     'GetCurrentNvmVersion: 0x00000000 STATUS_OK' "image: C:\\e2e\\$name\\data\\$(basename "$image")" \
     "SHA-256 $sha" 'ReadFirmware offset 0x4, length 4: 0x00000000 STATUS_OK' 'controller: version 0x20' \
     'image: version 0x' 'check and version policy: ' 'device 0x00060057 off' "result: $status"; do
-    expect_true "the log has [$step]" grep -qF -- "$step" "$text"
+    expect_true "the log has [$step]" log_has "$step" "$text"
   done
   expect_eq "lines without their time and process id" 0 \
     "$(grep -cvE '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z \[[0-9]+\] ' "$text")"

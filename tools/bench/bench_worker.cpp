@@ -36,7 +36,7 @@ bool WriteWhole(const std::wstring& path, const std::vector<uint8_t>& bytes) {
   return ok && written == bytes.size();
 }
 
-void NoWait(DWORD) {}
+void NoWait(DWORD, SessionEnd&) {}
 
 double RunWorkerOnce(UpdateState& state) {
   LARGE_INTEGER frequency, start, end;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cstdio>
 
+#include "app/exit_codes.h"
 #include "controller/tbt_provider.h"
 
 SimProvider& TheSimProvider() {
@@ -46,6 +47,13 @@ bool TbtFindController() {
   return p.connected && p.controllerListed;
 }
 
+// The run's gate first, as the real client asks it: a call it stops is not
+// counted, since it never reached the provider.
+static TbtStatus Gate(SimProvider& p, const char* method) {
+  if (p.onCall) p.onCall(method);
+  return TbtCallGateCheck();
+}
+
 // The common head of every method call, as the real client behaves.
 static TbtStatus Reach(const SimProvider& p) {
   if (!p.connected) return ERR_PROVIDER_FAILED;
@@ -53,17 +61,26 @@ static TbtStatus Reach(const SimProvider& p) {
   return STATUS_OK;
 }
 
+// A ReturnValue as the real client passes it on: never as one of the
+// program's own outcomes.
+static TbtStatus Answer(TbtStatus returnValue) {
+  return IsOwnOutcome(returnValue) ? ERR_PROVIDER_CODE_RESERVED : returnValue;
+}
+
 TbtStatus TbtGetCurrentNvmVersion(uint32_t& version) {
   SimProvider& p = TheSimProvider();
+  if (TbtStatus stopped = Gate(p, "version")) return stopped;
   ++p.versionCalls;
   if (TbtStatus s = Reach(p)) return s;
-  if (!p.versionAvailable) return p.versionReturn != STATUS_OK ? p.versionReturn : ERR_PROVIDER_FAILED;
+  if (!p.versionAvailable)
+    return p.versionReturn != STATUS_OK ? Answer(p.versionReturn) : ERR_PROVIDER_FAILED;
   version = p.nvmVersion;
-  return p.versionReturn;
+  return Answer(p.versionReturn);
 }
 
 TbtStatus TbtReadFirmware(uint32_t offset, uint32_t length, uint8_t* buffer) {
   SimProvider& p = TheSimProvider();
+  if (TbtStatus stopped = Gate(p, "read")) return stopped;
   ++p.readCalls;
   p.readOffsets.push_back(offset);
   if (TbtStatus s = Reach(p)) return s;
@@ -73,10 +90,20 @@ TbtStatus TbtReadFirmware(uint32_t offset, uint32_t length, uint8_t* buffer) {
   return STATUS_OK;
 }
 
-TbtStatus TbtUpdateFirmware(const uint8_t* image, int32_t size) {
+TbtStatus TbtUpdateFirmware(const uint8_t* image, int32_t size, const TbtBeforeWrite& beforeWrite,
+                            TbtWriteAnswer& answer) {
   SimProvider& p = TheSimProvider();
-  ++p.updateCalls;
+  answer = TbtWriteAnswer();
+  if (TbtStatus stopped = Gate(p, "update")) return stopped;
   if (TbtStatus s = Reach(p)) return s;
+  if (beforeWrite) {
+    if (TbtStatus s = beforeWrite()) return s;
+  }
+  ++p.updateCalls;
+  answer.executed = true;
   p.updatedImage.assign(image, image + (size > 0 ? size : 0));
-  return p.updateReturn;
+  if (!p.updateAnswers) return ERR_PROVIDER_FAILED;
+  answer.answered = true;
+  answer.returnValue = p.updateReturn;
+  return Answer(p.updateReturn);
 }

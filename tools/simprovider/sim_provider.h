@@ -18,9 +18,14 @@ struct SimProvider {
   bool versionAvailable = true;         // GetCurrentNvmVersion yields NvmVersion
   TbtStatus versionReturn = STATUS_OK;  // ReturnValue of GetCurrentNvmVersion
   TbtStatus updateReturn = STATUS_OK;   // ReturnValue of UpdateFirmware
+  bool updateAnswers = true;            // false: UpdateFirmware writes, then the call fails unanswered
   int64_t failReadAt = -1;              // a ReadFirmware at this word offset fails
 
-  // Record.
+  // Told of every method call before the run's gate is asked ("version",
+  // "read", "update"), so a test can act between two calls.
+  void (*onCall)(const char* method) = nullptr;
+
+  // Record (calls the gate stopped are not counted).
   bool connected = false;
   uint32_t connectCalls = 0;
   uint32_t versionCalls = 0;

@@ -2,6 +2,7 @@
 // it takes from the answers, and that it gives every reference back.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -54,6 +55,11 @@ class WmiClientTest : public ::testing::Test {
     return {TbtGetCurrentNvmVersion(version), TbtReadFirmware(0, 4, buffer), TbtUpdateFirmware(image, 3)};
   }
 };
+
+std::vector<std::string> g_logged;
+void KeepLogLine(const std::string& event) {
+  g_logged.push_back(event);
+}
 
 std::wstring PathFor(const std::wstring& escapedId) {
   return L"SdkTbtController.ControllerId=\"" + escapedId + L"\"";
@@ -410,21 +416,103 @@ TEST_F(WmiClientTest, ReturnValueIsTheStatusAndVersionIsReadWhateverItWas) {
   }
 }
 
-TEST_F(WmiClientTest, ProviderCodesOfEveryMethodPassThroughUnchanged) {
-  for (LONG code : {0L, 1L, 0x10430006L, static_cast<LONG>(kProviderCode)}) {
+// A provider's own codes pass on unchanged; a value this tool uses for its
+// own outcomes never does, from any method, and the log keeps what it was.
+TEST_F(WmiClientTest, ProviderCodesPassThroughUnlessTheyAreTheToolsOwn) {
+  const struct {
+    LONG code;
+    TbtStatus expected;
+  } cases[] = {
+      {0, STATUS_OK},
+      {1, 1},
+      {static_cast<LONG>(kProviderCode), kProviderCode},
+      {0x10430006, ERR_PROVIDER_CODE_RESERVED},  // ERR_IMAGE_MISMATCH
+      {0x1043FFFF, ERR_PROVIDER_CODE_RESERVED},  // the family's, used or not
+      {1115, ERR_PROVIDER_CODE_RESERVED},        // "the session began to end before the write"
+      {1223, ERR_PROVIDER_CODE_RESERVED},        // "closed before any attempt"
+      {126, ERR_PROVIDER_CODE_RESERVED},
+  };
+  SetRunLogSink(KeepLogLine);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
     FakeProvider provider;
     provider.ListController(OwnedVariant::String(L"C"));
-    AnswerAll(provider, code);
+    AnswerAll(provider, c.code);
+    g_logged.clear();
     {
       Connection connection(provider);
-      EXPECT_EQ(CallAll(), std::vector<TbtStatus>(3, static_cast<TbtStatus>(code)));
+      EXPECT_EQ(CallAll(), std::vector<TbtStatus>(3, c.expected));
+    }
+    if (c.expected == ERR_PROVIDER_CODE_RESERVED) {
+      char raw[16];
+      std::snprintf(raw, sizeof raw, "0x%08lX", static_cast<unsigned long>(c.code));
+      ASSERT_EQ(g_logged.size(), 3u);
+      for (const std::string& line : g_logged) EXPECT_NE(line.find(raw), std::string::npos) << line;
     }
   }
+  SetRunLogSink(nullptr);
 }
 
-std::vector<std::string> g_logged;
-void KeepLogLine(const std::string& event) {
-  g_logged.push_back(event);
+TbtStatus g_gate = STATUS_OK;
+TbtStatus AskTheGate(void*) {
+  return g_gate;
+}
+
+// The write runs only past the run's gate, once its in-parameters are stored,
+// and after the caller's last word; the answer says whether the image reached
+// the provider and whether it answered.
+TEST_F(WmiClientTest, UpdateFirmwareRunsOnlyPastTheGateAndTheHandOverAndSaysWhatCameBack) {
+  const struct {
+    const char* what;
+    void (*setUp)(FakeProvider&);
+    TbtStatus gate, handOver, expected;
+    int handOvers;
+    bool executed, answered;
+  } cases[] = {
+      {"answered", [](FakeProvider&) {}, STATUS_OK, STATUS_OK, STATUS_OK, 1, true, true},
+      {"answered with a failure", [](FakeProvider& p) { AnswerAll(p, 0x1F); }, STATUS_OK, STATUS_OK, 0x1F, 1,
+       true, true},
+      {"the gate stops it", [](FakeProvider&) {}, STATUS_SESSION_ENDING, STATUS_OK, STATUS_SESSION_ENDING, 0,
+       false, false},
+      {"the hand-over stops it", [](FakeProvider&) {}, STATUS_OK, ERR_RECORD_UNWRITABLE,
+       ERR_RECORD_UNWRITABLE, 1, false, false},
+      {"a Buffer not stored", [](FakeProvider& p) { p.putResults[L"Buffer"] = WBEM_E_FAILED; }, STATUS_OK,
+       STATUS_OK, ERR_PROVIDER_FAILED, 0, false, false},
+      {"the call fails",
+       [](FakeProvider& p) { p.answers[L"UpdateFirmware"].result = WBEM_E_PROVIDER_FAILURE; }, STATUS_OK,
+       STATUS_OK, ERR_PROVIDER_FAILED, 1, true, false},
+      {"no ReturnValue", [](FakeProvider& p) { p.answers[L"UpdateFirmware"].out.erase(L"ReturnValue"); },
+       STATUS_OK, STATUS_OK, ERR_PROVIDER_FAILED, 1, true, false},
+  };
+  TbtSetCallGate(AskTheGate, nullptr);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeProvider provider;
+    provider.ListController(OwnedVariant::String(L"C"));
+    AnswerAll(provider, 0);
+    c.setUp(provider);
+    g_gate = c.gate;
+    int handOvers = 0;
+    TbtWriteAnswer answer;
+    const uint8_t image[3] = {7, 8, 9};
+    {
+      Connection connection(provider);
+      EXPECT_EQ(TbtUpdateFirmware(
+                    image, 3,
+                    [&] {
+                      ++handOvers;
+                      return c.handOver;
+                    },
+                    answer),
+                c.expected);
+    }
+    EXPECT_EQ(handOvers, c.handOvers) << "asked once, after both in-parameters were stored";
+    EXPECT_EQ(provider.execs.size(), c.executed ? 1u : 0u);
+    EXPECT_EQ(answer.executed, c.executed);
+    EXPECT_EQ(answer.answered, c.answered);
+  }
+  TbtSetCallGate(nullptr, nullptr);
+  g_gate = STATUS_OK;
 }
 
 // The log of each call says what became of it: the step that stopped it, and

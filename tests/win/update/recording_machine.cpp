@@ -35,7 +35,7 @@ void RecordWorkerEvent(const std::string& what) {
   WorkerEvents().push_back(event);
 }
 
-void RecordingSleep(DWORD milliseconds) {
+void RecordingSleep(DWORD milliseconds, SessionEnd&) {
   RecordWorkerEvent("sleep " + std::to_string(milliseconds));
 }
 

@@ -26,4 +26,5 @@ void SetEventCounters(EventCounters counters);
 void RecordWorkerEvent(const std::string& what);
 
 // Records "sleep <ms>" and returns at once.
-void RecordingSleep(DWORD milliseconds);
+class SessionEnd;
+void RecordingSleep(DWORD milliseconds, SessionEnd& sessionEnd);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -110,7 +111,20 @@ class Sandbox {
     return names;
   }
 
+  // Names the one image this copy of the program writes, in its resources
+  // where a release carries it.
+  bool BindRelease(const std::string& sha256) const {
+    const HANDLE hUpdate = BeginUpdateResourceW(m_exe.c_str(), FALSE);
+    if (!hUpdate) return false;
+    const BOOL ok =
+        UpdateResourceW(hUpdate, RT_RCDATA, MAKEINTRESOURCEW(300), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                        const_cast<char*>(sha256.data()), static_cast<DWORD>(sha256.size()));
+    return EndUpdateResourceW(hUpdate, !ok) && ok;
+  }
+
+  // Every run starts as after a restart: nothing handed over in this boot.
   ScenarioOutcome Run(const ScenarioSetup& setup) const {
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kThisBootKey, KEY_WOW64_64KEY, 0);
     ScenarioOutcome outcome;
     // After one worker that never ended the others would most likely hang
     // too: they fail at once instead of each waiting out the watchdog.
@@ -443,7 +457,62 @@ TEST_F(UpdateWorkerTest, TheRecordHoldsWhatEachAttemptReachedAndNothingOlder) {
     if (c.status == STATUS_OK) {
       EXPECT_TRUE(inProgress < handing);
       EXPECT_TRUE(handing < at("UpdateFirmware: 0x00000000 STATUS_OK"));
+      // The hand-over line reached the disk before the provider was called.
+      EXPECT_TRUE(std::any_of(outcome.flushes.begin(), outcome.flushes.end(), [](const WorkerEvent& e) {
+        return e.what.rfind("log flush after UpdateFirmware: handing the image", 0) == 0 && e.updates == 0;
+      })) << "no flush of the hand-over line before UpdateFirmware";
     }
+  }
+}
+
+// Only the provider's answer ends "interrupted", and none of its values may
+// pass for one of this tool's own outcomes: each write's status, the record,
+// this boot's note and the device after it.
+TEST_F(UpdateWorkerTest, TheWritesAnswerDecidesTheRecordAndThisBoot) {
+  const FamilyPair pair = BuildFamilyPair(5, 0x31);
+  const struct {
+    const char* what;
+    uint32_t updateReturn;
+    bool answers, recordFails;
+    TbtStatus status;
+    const wchar_t *providerCode, *thisBoot;  // LastAttemptProviderCode; ThisBoot's Attempt
+    bool deviceOff;
+  } cases[] = {
+      {"written", 0, true, false, STATUS_OK, L"0", L"2", true},
+      {"a provider's own code", 0x1F, true, false, 0x1F, L"31", L"(no key)", true},
+      {"1115: not 'before the write'", 1115, true, false, ERR_PROVIDER_CODE_RESERVED, L"1115", L"(no key)",
+       true},
+      {"1223: not 'before any attempt'", 1223, true, false, ERR_PROVIDER_CODE_RESERVED, L"1223", L"(no key)",
+       true},
+      {"one of the 0x1043 family", ERR_IMAGE_UNUSABLE, true, false, ERR_PROVIDER_CODE_RESERVED, L"272826373",
+       L"(no key)", true},
+      {"written, then no answer", 0, false, false, ERR_OUTCOME_UNKNOWN, L"0", L"1", false},
+      {"no record, no write", 0, true, true, ERR_RECORD_UNWRITABLE, nullptr, L"(no key)", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox sandbox;
+    sandbox.WriteData(L"fw.bin", pair.image);
+    ScenarioSetup setup = SetupFor(pair, 0x30);
+    setup.updateReturn = c.updateReturn;
+    setup.updateAnswers = c.answers;
+    setup.recordFails = c.recordFails;
+    const ScenarioOutcome outcome = sandbox.Run(setup);
+    ASSERT_TRUE(outcome.ran);
+    EXPECT_EQ(outcome.status, c.status);
+    EXPECT_EQ(outcome.updateCalls, c.recordFails ? 0u : 1u);
+    if (c.providerCode) {
+      EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptStatus"),
+                std::to_wstring(c.status));
+      EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptProviderCode"),
+                c.providerCode);
+    }
+    EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kThisBootKey, L"Attempt"), c.thisBoot);
+    // The settle wait follows every write; the device goes off unless the
+    // provider may still be writing.
+    const std::vector<std::string> names = EventNames(outcome);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "sleep 10000"), 2);
+    EXPECT_EQ(names.back() == "acpi 0x00060057 0", c.deviceOff) << names.back();
   }
 }
 
@@ -454,8 +523,14 @@ TEST_F(UpdateWorkerTest, ASessionEndBeforeTheWriteStopsTheRunWithoutWaiting) {
   const struct {
     const char* at;
     uint32_t connects;
-    const wchar_t* imageVersion;
-  } cases[] = {{"sleep 10000", 0, L"0"}, {"open", 1, L"49"}};
+    int reads;                    // -1: not looked at
+    const wchar_t* imageVersion;  // null: not looked at
+  } cases[] = {
+      {"sleep 10000", 0, 0, L"0"},
+      {"open", 1, 0, nullptr},      // the check stops at its first call
+      {"read 3", 1, 2, nullptr},    // between two calls of the check: the next is never made
+      {"log flush", 1, -1, L"49"},  // while the hand-over line goes to the disk
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.at);
     Sandbox sandbox;
@@ -466,13 +541,21 @@ TEST_F(UpdateWorkerTest, ASessionEndBeforeTheWriteStopsTheRunWithoutWaiting) {
     ASSERT_TRUE(outcome.ran);
     EXPECT_EQ(outcome.status, STATUS_SESSION_ENDING);
     EXPECT_EQ(outcome.connectCalls, c.connects);
+    if (c.reads >= 0) {
+      EXPECT_EQ(outcome.readCalls, static_cast<uint32_t>(c.reads));
+    }
     EXPECT_EQ(outcome.updateCalls, 0u);
+    EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kThisBootKey, L"Attempt"), L"(no key)")
+        << "nothing handed over";
     const std::vector<std::string> names = EventNames(outcome);
     EXPECT_EQ(std::count(names.begin(), names.end(), "sleep 10000"), 1) << "no settle wait without a write";
     EXPECT_EQ(names.back(), "acpi 0x00060057 0");
     EXPECT_TRUE(Logged(outcome, "the session is ending: stopped"));
     EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptStatus"), L"1115");
-    EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptImageVersion"), c.imageVersion);
+    if (c.imageVersion) {
+      EXPECT_EQ(RecordValue(HKEY_LOCAL_MACHINE, kAttemptRecordKey, L"LastAttemptImageVersion"),
+                c.imageVersion);
+    }
   }
 }
 
@@ -568,6 +651,12 @@ TEST_F(UpdateWorkerTest, AnImageThatCannotBeUsedIsRefusedAfterTheVersionWasRead)
        },
        0},
       {"a directory matches", [](const Sandbox& s, const FamilyPair&) { s.MakeDataDir(L"fw.bin"); }, 1},
+      {"names that match *.bin only by their short names",
+       [](const Sandbox& s, const FamilyPair& p) {
+         s.WriteData(L"z.binary", p.image);
+         s.WriteData(L"img.bin~", p.image);
+       },
+       0},
       {"empty file", [](const Sandbox& s, const FamilyPair&) { s.WriteData(L"fw.bin", {}); }, 1},
       {"too short for its section",
        [](const Sandbox& s, const FamilyPair& p) {
@@ -742,6 +831,58 @@ TEST_F(UpdateWorkerTest, OnlyTheFirstListedEntryIsUsed) {
     EXPECT_EQ(outcome.status, listed[0] == L"a.bin" ? ERR_IMAGE_UNUSABLE : STATUS_OK);
     ASSERT_EQ(outcome.opens.size(), 1u);
     EXPECT_EQ(outcome.opens[0].path, sandbox.data() + L"\\" + listed[0]);
+  }
+}
+
+// A stray file beside the image whose short name ends in ".BIN" (a build's
+// "fw.binary", an editor's "fw.bin~") is listed for *.bin, and never used.
+TEST_F(UpdateWorkerTest, OnlyAFileNamedBinIsTheImage) {
+  const FamilyPair pair = BuildFamilyPair(1, 0x40);
+  Sandbox sandbox;
+  std::vector<uint8_t> other = pair.image;
+  other[0x4000 + 0x13] ^= 0x80;  // another board: would be refused if it were taken
+  sandbox.WriteData(L"a.binary", other);
+  sandbox.WriteData(L"b.bin~", other);
+  sandbox.WriteData(L"c.bin", pair.image);
+  const std::vector<std::wstring> listed = sandbox.Listed();
+  if (listed.empty() || listed[0] == L"c.bin")
+    GTEST_SKIP() << "this file system lists no stray name before c.bin for *.bin";
+  const ScenarioOutcome outcome = sandbox.Run(SetupFor(pair, 0x40));
+  ExpectFrameAroundTheWork(outcome);
+  EXPECT_EQ(outcome.status, STATUS_OK);
+  EXPECT_EQ(outcome.written, pair.image);
+  ASSERT_EQ(outcome.opens.size(), 1u);
+  EXPECT_EQ(outcome.opens[0].path, sandbox.data() + L"\\c.bin");
+}
+
+// A release writes the image its resources name and nothing else: a binding
+// that does not name an image in the one form the package script writes (64
+// lower-case hex digits) is no binding to trust, and writes nothing.
+TEST_F(UpdateWorkerTest, AReleaseBindingWritesOnlyTheImageItNamesInItsOwnForm) {
+  const FamilyPair pair = BuildFamilyPair(5, 0x31);
+  const std::string sha = Sha256Hex(pair.image);
+  std::string upper = sha;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const struct {
+    const char* what;
+    std::string binding;
+    TbtStatus status;
+  } cases[] = {
+      {"the image's own", sha, STATUS_OK},
+      {"63 digits", sha.substr(0, 63), ERR_IMAGE_NOT_RELEASED},
+      {"upper-case hex", upper, ERR_IMAGE_NOT_RELEASED},
+      {"another image's", std::string(64, 'a'), ERR_IMAGE_NOT_RELEASED},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sandbox sandbox;
+    ASSERT_TRUE(sandbox.BindRelease(c.binding));
+    sandbox.WriteData(L"fw.bin", pair.image);
+    const ScenarioOutcome outcome = sandbox.Run(SetupFor(pair, 0x30));
+    ExpectFrameAroundTheWork(outcome);
+    EXPECT_EQ(outcome.status, c.status);
+    EXPECT_EQ(outcome.updateCalls, c.status == STATUS_OK ? 1u : 0u);
+    EXPECT_EQ(outcome.readCalls > 0, c.status == STATUS_OK) << "a refused image is never checked";
   }
 }
 

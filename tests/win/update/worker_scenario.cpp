@@ -7,8 +7,10 @@
 #include <sstream>
 
 #include "app/run_log.h"
+#include "tests/core/log_read_back.h"
 #include "tests/win/controller/iat_patch.h"
 #include "tools/simprovider/sim_provider.h"
+#include "update/session_end.h"
 #include "update/update_worker.h"
 
 namespace {
@@ -121,17 +123,48 @@ BOOL WINAPI WatchCloseHandle(HANDLE h) {
   return g_pClosePatch->Original<BOOL(WINAPI*)(HANDLE)>()(h);
 }
 
+ImportPatch* g_pRegCreatePatch = nullptr;
+
+LONG WINAPI RefuseRegCreateKeyExW(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM, const LPSECURITY_ATTRIBUTES,
+                                  PHKEY phkResult, LPDWORD) {
+  if (phkResult) *phkResult = nullptr;
+  return ERROR_ACCESS_DENIED;
+}
+
 std::vector<std::string> g_log;
 void KeepLogEvent(const std::string& event) {
   g_log.push_back(event);  // the worker's thread alone logs in this process
 }
 
+// The log's flushes, in order: which line each put on the disk last, and
+// where the provider's calls stood.
+std::vector<WorkerEvent> g_flushes;
+void SimCounters(WorkerEvent& event);
+void RecordLogFlush() {
+  WorkerEvent flush{
+      "log flush after " + (g_log.empty() ? std::string("nothing") : g_log.back()), 0, 0, 0, 0, true};
+  SimCounters(flush);
+  g_flushes.push_back(flush);
+}
+
 std::string g_sessionEndsAt;
+SessionEnd g_sessionEnd;  // the run's, told as the session's messages would tell it
+
+// "read 3": the third ReadFirmware call, before the run's gate is asked.
+void EndSessionAtCall(const char* method) {
+  static int s_calls[3];
+  const std::string name = method;
+  const int n = ++s_calls[name == "version" ? 0 : name == "read" ? 1 : 2];
+  if (!g_sessionEndsAt.empty() && g_sessionEndsAt == name + " " + std::to_string(n)) {
+    g_sessionEndsAt.clear();
+    g_sessionEnd.Request();
+  }
+}
 
 void SimCounters(WorkerEvent& event) {
-  if (!g_sessionEndsAt.empty() && event.what == g_sessionEndsAt) {
+  if (!g_sessionEndsAt.empty() && event.what.rfind(g_sessionEndsAt, 0) == 0) {
     g_sessionEndsAt.clear();
-    UpdateWorkerStopForSessionEnd();
+    g_sessionEnd.Request();
   }
   const SimProvider& p = TheSimProvider();
   event.connects = p.connectCalls;
@@ -150,10 +183,11 @@ void WriteScenario(const std::wstring& folder, const ScenarioSetup& setup) {
   std::ostringstream text;
   text << "nvmVersion " << setup.nvmVersion << "\nconnectOk " << setup.connectOk << "\ncontrollerListed "
        << setup.controllerListed << "\nversionAvailable " << setup.versionAvailable << "\nversionReturn "
-       << setup.versionReturn << "\nupdateReturn " << setup.updateReturn << "\nfailReadAt "
-       << setup.failReadAt << "\ndowngradable " << setup.downgradable << "\nimageReadLimit "
-       << setup.imageReadLimit << "\nimageReadFails " << setup.imageReadFails << "\nimageReadPiece "
-       << setup.imageReadPiece << "\ncheckOnly " << setup.checkOnly << "\n";
+       << setup.versionReturn << "\nupdateReturn " << setup.updateReturn << "\nupdateAnswers "
+       << setup.updateAnswers << "\nfailReadAt " << setup.failReadAt << "\ndowngradable "
+       << setup.downgradable << "\nimageReadLimit " << setup.imageReadLimit << "\nimageReadFails "
+       << setup.imageReadFails << "\nimageReadPiece " << setup.imageReadPiece << "\ncheckOnly "
+       << setup.checkOnly << "\nrecordFails " << setup.recordFails << "\n";
   if (!setup.sessionEndsAt.empty()) text << "sessionEndsAt " << setup.sessionEndsAt << "\n";
   const std::string s = text.str();
   WriteBytes(folder + L"\\scenario.txt", s.data(), s.size());
@@ -175,7 +209,9 @@ bool ReadOutcome(const std::wstring& folder, ScenarioOutcome& outcome) {
       fields >> outcome.connectCalls >> outcome.versionCalls >> outcome.readCalls >> outcome.updateCalls;
     } else if (key == "log") {
       std::getline(fields >> std::ws, line);
-      outcome.log.push_back(line);
+      // Compared as logged; a line that does not read back fails every check.
+      std::string text;
+      outcome.log.push_back(ReadBack(line, text) ? text : "(unreadable) " + line);
     } else if (key == "event") {
       WorkerEvent e{};
       int com = 0;
@@ -183,6 +219,11 @@ bool ReadOutcome(const std::wstring& folder, ScenarioOutcome& outcome) {
       std::getline(fields >> std::ws, e.what);
       e.comReady = com != 0;
       outcome.events.push_back(e);
+    } else if (key == "flush") {
+      WorkerEvent e{};
+      fields >> e.updates;
+      std::getline(fields >> std::ws, e.what);
+      outcome.flushes.push_back(e);
     } else if (key == "open") {
       ScenarioOutcome::Open open{};
       int ok = 0;
@@ -210,13 +251,16 @@ int RunScenarioChild() {
   state.m_dwStatus = 0xDEADBEEF;  // the worker must overwrite it
   std::istringstream in(std::string(text.begin(), text.end()));
   std::string key;
+  bool bRecordFails = false;
   while (in >> key) {
+    if (key == "recordFails") in >> bRecordFails;
     if (key == "nvmVersion") in >> sim.nvmVersion;
     if (key == "connectOk") in >> sim.connectOk;
     if (key == "controllerListed") in >> sim.controllerListed;
     if (key == "versionAvailable") in >> sim.versionAvailable;
     if (key == "versionReturn") in >> sim.versionReturn;
     if (key == "updateReturn") in >> sim.updateReturn;
+    if (key == "updateAnswers") in >> sim.updateAnswers;
     if (key == "failReadAt") in >> sim.failReadAt;
     if (key == "downgradable") in >> state.m_bDowngradable;
     if (key == "imageReadLimit") in >> g_imageReadLimit;
@@ -233,9 +277,17 @@ int RunScenarioChild() {
   g_pClosePatch = new ImportPatch("kernel32.dll", "CloseHandle", reinterpret_cast<void*>(WatchCloseHandle));
   g_pReadPatch = new ImportPatch("kernel32.dll", "ReadFile", reinterpret_cast<void*>(WatchReadFile));
   if (!g_pCreatePatch->Active() || !g_pClosePatch->Active() || !g_pReadPatch->Active()) return 4;
+  if (bRecordFails) {
+    g_pRegCreatePatch =
+        new ImportPatch("advapi32.dll", "RegCreateKeyExW", reinterpret_cast<void*>(RefuseRegCreateKeyExW));
+    if (!g_pRegCreatePatch->Active()) return 4;
+  }
   SetEventCounters(SimCounters);
   SetRunLogSink(KeepLogEvent);
+  SetRunLogFlush(RecordLogFlush);
   SetUpdateSleep(RecordingSleep);
+  sim.onCall = EndSessionAtCall;
+  state.m_pSessionEnd = &g_sessionEnd;
   HANDLE hThread = CreateThread(nullptr, 0, UpdateWorker, &state, 0, nullptr);
   if (!hThread) return 5;
   WaitForSingleObject(hThread, INFINITE);
@@ -251,6 +303,7 @@ int RunScenarioChild() {
   for (const WorkerEvent& e : WorkerEvents())
     out << "event " << e.connects << ' ' << e.versions << ' ' << e.reads << ' ' << e.updates << ' '
         << e.comReady << ' ' << e.what << '\n';
+  for (const WorkerEvent& e : g_flushes) out << "flush " << e.updates << ' ' << e.what << '\n';
   for (const auto& open : g_opens) {
     std::snprintf(line, sizeof(line), "open %lX %lX %lX %lX %d ", open.access, open.share, open.disposition,
                   open.attributes, open.succeeded ? 1 : 0);

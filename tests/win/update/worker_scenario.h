@@ -22,6 +22,7 @@ struct ScenarioSetup {
   bool versionAvailable = true;
   uint32_t versionReturn = 0;
   uint32_t updateReturn = 0;
+  bool updateAnswers = true;  // false: the write happens, the call fails unanswered
   int64_t failReadAt = -1;
   int32_t downgradable = 0;
   // Reads of the image file deliver at most this many bytes in all (-1: all);
@@ -32,8 +33,12 @@ struct ScenarioSetup {
   // for), as a network share hands a file over in complete pieces.
   uint32_t imageReadPiece = 0;
   int32_t checkOnly = 0;
-  // The session starts to end at the first event of this name ("sleep 10000",
-  // "open"); empty: never.
+  // The registry refuses to make the record's key, as it would for a run
+  // without the rights to HKLM.
+  bool recordFails = false;
+  // The session starts to end at the first event that starts so ("sleep
+  // 10000", "open", "log flush"), or before the n-th provider call of a kind
+  // ("version 1", "read 3", "update 1"); empty: never.
   std::string sessionEndsAt;
 };
 
@@ -44,6 +49,8 @@ struct ScenarioOutcome {
   uint32_t threadExitCode = 0xFFFFFFFF;
   uint32_t connectCalls = 0, versionCalls = 0, readCalls = 0, updateCalls = 0;
   std::vector<WorkerEvent> events;
+  std::vector<WorkerEvent>
+      flushes;                   // the log's flushes: the line before each, and UpdateFirmware calls by then
   std::vector<uint8_t> written;  // the bytes UpdateFirmware received
   std::vector<std::string> log;  // the events of the run's log
   // Opens of files inside the data folder, in order.

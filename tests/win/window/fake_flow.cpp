@@ -49,10 +49,3 @@ DWORD WINAPI UpdateWorker(LPVOID param) {
   state->m_dwStatus = fake.workerStatus;
   return 0;
 }
-
-// Stands in for the real one (update/session_end.cpp), which the window tests
-// do not link: a test decides whether a write was handed over.
-bool UpdateWorkerStopForSessionEnd() {
-  ++Fake().sessionEndCalls;
-  return Fake().handedOver;
-}

@@ -26,9 +26,6 @@ struct FakeFlow {
   int workerRuns = 0;
   void* workerParam = nullptr;
   DWORD workerThreadId = 0;
-  // Told of a session end: how often, and what it answers (the write began).
-  int sessionEndCalls = 0;
-  bool handedOver = false;
   // Power-off
   int powerOffCalls = 0;
   HWND powerOffWindow = nullptr;

@@ -16,6 +16,8 @@
 #include "app/run_log.h"
 #include "tests/win/controller/iat_patch.h"
 #include "ui/localized_text.h"
+#include "update/attempt_record.h"
+#include "update/image_hash.h"
 #include "update/session_guard.h"
 #include "update/update_lock.h"
 #include "update/update_run.h"
@@ -42,7 +44,11 @@ std::wstring Text(const wchar_t* key) {
 
 class UpdateDlgTest : public ::testing::Test {
  protected:
-  void SetUp() override { Fake().Reset(); }
+  // As after a restart: nothing handed over since the start.
+  void SetUp() override {
+    Fake().Reset();
+    MarkThisBoot(BootAttempt::kNone);
+  }
   void TearDown() override {
     if (m_dlg.m_hWnd) m_dlg.DestroyWindow();
   }
@@ -312,6 +318,58 @@ class OtherRun {
   std::thread m_thread;
 };
 
+// What was handed over since the computer started decides a press before
+// anything reaches the device: after an interrupted or unanswered write, or
+// after another image was written, only a restart helps; the same image
+// written again is the success it already was.
+TEST_F(UpdateDlgTest, AWriteEarlierInThisBootDecidesThePressBeforeTheDevice) {
+  wchar_t szExe[MAX_PATH];
+  ::GetModuleFileNameW(nullptr, szExe, MAX_PATH);
+  std::wstring image = szExe;
+  image = image.substr(0, image.rfind(L'\\')) + L"\\data\\this-boot.bin";
+  const uint8_t bytes[] = {1, 2, 3, 4};
+  HANDLE hFile = ::CreateFileW(image.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ::WriteFile(hFile, bytes, sizeof bytes, &written, nullptr);
+  ::CloseHandle(hFile);
+  const std::string sha = ImageSha256(bytes, sizeof bytes);
+  ASSERT_EQ(sha.size(), 64u);
+  const struct {
+    const char* what;
+    BootAttempt attempt;
+    std::string sha;
+    TbtStatus status;
+  } cases[] = {
+      {"interrupted", BootAttempt::kInterrupted, sha, ERR_RESTART_REQUIRED},
+      {"this image written", BootAttempt::kWritten, sha, STATUS_OK},
+      {"another image written", BootAttempt::kWritten, std::string(64, 'a'), ERR_RESTART_REQUIRED},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fake().Reset();
+    ASSERT_TRUE(MarkThisBoot(c.attempt, c.sha));
+    {
+      CUpdateDlg dlg;
+      ASSERT_TRUE(dlg.Create());
+      Click(dlg.m_hWnd, IDC_UPDATE);
+      wchar_t szExpected[256] = L"";
+      UpdateResultText(c.status, dlg.m_state.m_wLangId, szExpected, 256);
+      EXPECT_TRUE(MatchesState(dlg.m_hWnd, c.status ? kStateDeviceMissing : kStateSuccess, szExpected));
+      EXPECT_EQ(dlg.GetExitCode(), c.status);
+      dlg.DestroyWindow();
+    }
+    UpdateState state;
+    EXPECT_EQ(RunUpdateUnattended(state), c.status);
+    EXPECT_EQ(state.m_bAlreadyWritten, c.status ? 0 : 1);
+    EXPECT_EQ(Fake().acpiOpenCalls, 0) << "nothing reaches the device";
+    EXPECT_EQ(Fake().workerRuns, 0);
+    EXPECT_EQ(ReadThisBoot().kind, c.attempt) << "a refusal changes nothing";
+  }
+  ::DeleteFileW(image.c_str());
+  MarkThisBoot(BootAttempt::kNone);
+}
+
 TEST_F(UpdateDlgTest, AnotherUpdateOnTheMachineLeavesTheDeviceAlone) {
   const struct {
     const char* what;
@@ -425,21 +483,22 @@ TEST_F(UpdateDlgTest, LogOffIsRefusedWhileTheWorkerRunsAndOnlyThen) {
   EXPECT_EQ(::SendMessageW(m_hDlg, WM_QUERYENDSESSION, 0, 0), TRUE) << "at the prompt";
   LRESULT during = -1;
   int stopsAfterQuery = -1;
+  bool bToldAtTheEnd = false;
   std::vector<EXECUTION_STATE> statesDuring;
   HWND hDlg = m_hDlg;
   Fake().workerStatus = STATUS_SESSION_ENDING;
-  Fake().during = [&](UpdateState*) {
+  Fake().during = [&](UpdateState* state) {
     during = ::SendMessageW(hDlg, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
-    stopsAfterQuery = Fake().sessionEndCalls;
+    stopsAfterQuery = state->m_pSessionEnd->Requested();
     statesDuring = g_execStates;
     // The person shuts down anyway: the worker is told, and waited for.
     ::PostMessageW(hDlg, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
-    ::Sleep(1000);
+    bToldAtTheEnd = state->m_pSessionEnd->WaitFor(5000);
   };
   Click(m_hDlg, IDC_UPDATE);
   EXPECT_EQ(during, FALSE);
   EXPECT_EQ(stopsAfterQuery, 0) << "asked, not yet told";
-  EXPECT_EQ(Fake().sessionEndCalls, 1);
+  EXPECT_TRUE(bToldAtTheEnd) << "the worker is told through the run's own state";
   EXPECT_EQ(g_sessionExits, std::vector<uint32_t>{STATUS_SESSION_ENDING}) << "ends with the worker's code";
   EXPECT_EQ(::SendMessageW(m_hDlg, WM_QUERYENDSESSION, 0, 0), TRUE) << "after the outcome";
   ASSERT_EQ(g_reasons.size(), 1u);
@@ -474,10 +533,13 @@ TEST_F(UpdateDlgTest, ASessionEndStopsEveryRunThatHasNotBegunItsWrite) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Fake().Reset();
-    Fake().handedOver = c.handedOver;
-    SessionGuardBegin(nullptr, ::GetCurrentThread(), nullptr, c.run);
+    SessionEnd sessionEnd;
+    if (c.handedOver) {
+      ASSERT_TRUE(sessionEnd.BeginHandOver());
+    }
+    SessionGuardBegin(nullptr, ::GetCurrentThread(), sessionEnd, nullptr, c.run);
     EXPECT_EQ(SessionGuardOnQueryEndSession(c.lParam), c.answer);
-    EXPECT_EQ(Fake().sessionEndCalls, c.stops);
+    EXPECT_EQ(sessionEnd.Requested() ? 1 : 0, c.stops);
     SessionGuardEnd();
   }
   g_sessionExits.clear();
