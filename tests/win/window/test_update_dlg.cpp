@@ -223,10 +223,17 @@ TEST(UnattendedRunTest, ChecksThenTheWorkerAndTheOutcome) {
       {"mains, written", true, false, false, 0, STATUS_OK, 1, 1},
       {"mains, refused", true, false, false, ERR_IMAGE_MISMATCH, ERR_IMAGE_MISMATCH, 1, 1},
       {"check only, refused", true, false, true, ERR_DOWNGRADE_REFUSED, ERR_DOWNGRADE_REFUSED, 1, 1},
+      {"the worker out of memory", true, false, false, ERR_OUT_OF_MEMORY, ERR_OUT_OF_MEMORY, 1, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Fake().Reset();
+    MarkThisBoot(BootAttempt::kNone);
+    // What a worker puts on record; the run records only what ended before it.
+    AttemptRecord byTheWorker;
+    byTheWorker.status = 0xAB;
+    byTheWorker.versionBeforeAttempt = 0x20;
+    ASSERT_EQ(WriteAttemptRecord(HKEY_LOCAL_MACHINE, kAttemptRecordKey, byTheWorker), ERROR_SUCCESS);
     Fake().acpiAvailable = c.acpi;
     Fake().onBattery = c.battery;
     Fake().workerStatus = c.workerStatus;
@@ -244,6 +251,10 @@ TEST(UnattendedRunTest, ChecksThenTheWorkerAndTheOutcome) {
     }
     EXPECT_FALSE(Fake().acpiOpen) << "the channel is closed at the end";
     EXPECT_EQ(Fake().powerOffCalls, 0) << "a silent run never powers off";
+    RecordedAttempt last;
+    ASSERT_TRUE(ReadAttemptRecord(HKEY_LOCAL_MACHINE, kAttemptRecordKey, last));
+    EXPECT_EQ(last.status, c.workerRuns || c.checkOnly ? 0xABu : c.expected)
+        << "recorded once, by whoever ended it";
   }
 }
 
