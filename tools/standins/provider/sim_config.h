@@ -16,6 +16,9 @@
 // The provider's own ReturnValue for a request it cannot serve (bad offset,
 // length or buffer): the Win32 "invalid parameter" code.
 constexpr uint32_t kSimReturnBadParameter = 87;
+// The ReturnValue of an UpdateFirmware whose service cannot be reached
+// (ERROR_SERVICE_NOT_ACTIVE): the image is then never written.
+constexpr uint32_t kSimReturnServiceNotActive = 1062;
 // Largest ReadFirmware request the simulated controller answers.
 constexpr uint32_t kSimMaxReadLength = 4096;
 
