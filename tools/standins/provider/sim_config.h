@@ -22,6 +22,13 @@ constexpr uint32_t kSimReturnServiceNotActive = 1062;
 // Largest ReadFirmware request the simulated controller answers.
 constexpr uint32_t kSimMaxReadLength = 4096;
 
+// How UpdateFirmware's call fails after the write has run (UpdateCallFault=).
+enum class SimCallFault {
+  kNone,
+  kExec,      // "exec": ExecMethod returns WBEM_E_FAILED with no out-parameters
+  kNoReturn,  // "noreturn": the out-parameters carry no ReturnValue
+};
+
 struct SimConfig {
   std::wstring dir;           // config and record folder, no trailing backslash
   std::wstring controllerId;  // key of the first listed controller instance
@@ -43,6 +50,7 @@ struct SimConfig {
   // The ReadFirmware faults (failRead, shortRead, omitReadData) spare the
   // first this many ReadFirmware calls of the process; unset: none are spared.
   std::optional<uint32_t> faultAfter;
+  SimCallFault updateCallFault = SimCallFault::kNone;
 };
 
 // The folder holding provider.ini and the records.

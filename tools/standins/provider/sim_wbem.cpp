@@ -923,6 +923,15 @@ STDMETHODIMP SimServices::ExecMethod(const BSTR strObjectPath, const BSTR strMet
       hr = RunReadFirmware(pInParams, out, note);
     } else if (SimNameEquals(method, L"UpdateFirmware")) {
       hr = RunUpdateFirmware(pInParams, out, note);
+      // The write has run either way; what fails is the call's own answer.
+      if (SUCCEEDED(hr) && config_->updateCallFault == SimCallFault::kExec) {
+        hr = WBEM_E_FAILED;
+        note += " fault=exec";
+      } else if (SUCCEEDED(hr) && config_->updateCallFault == SimCallFault::kNoReturn) {
+        out->Release();
+        out = SimObject::NewInstance(L"__PARAMETERS");
+        note += " fault=noreturn";
+      }
     } else {
       hr = WBEM_E_INVALID_METHOD;
     }

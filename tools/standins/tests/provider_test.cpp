@@ -434,6 +434,8 @@ TEST_F(ProviderTest, TheServiceWritesWhateverBecomesOfTheCall) {
     const char* recorded;
   } cases[] = {
       {L"", nullptr, WBEM_S_NO_ERROR, 0, true, "service=done written=0 return=0"},
+      {L"UpdateCallFault=exec\r\n", nullptr, WBEM_E_FAILED, kNoOut, true, "fault=exec"},
+      {L"UpdateCallFault=noreturn\r\n", nullptr, WBEM_S_NO_ERROR, kNoReturnValue, true, "fault=noreturn"},
       {L"", L"\\\\.\\pipe\\tbtsim_nobody", WBEM_S_NO_ERROR, 1062, false,
        "service=\"the service's writer cannot be reached (error 2)\" return=1062"},
   };
