@@ -455,9 +455,9 @@ TEST_F(ProviderTest, TheServiceWritesWhateverBecomesOfTheCall) {
     EXPECT_EQ(out.p == nullptr, c.returnValue == kNoOut);
     VARIANT v;
     VariantInit(&v);
-    if (c.returnValue == kNoReturnValue) {
+    if (c.returnValue == kNoReturnValue && out.p) {
       EXPECT_EQ(U(out->Get(L"ReturnValue", 0, &v, nullptr, nullptr)), U(WBEM_E_NOT_FOUND));
-    } else if (c.returnValue != kNoOut) {
+    } else if (c.returnValue != kNoOut && out.p) {
       EXPECT_EQ(GetInt(out.p, L"ReturnValue"), c.returnValue);
     }
     EXPECT_EQ(ReadBytes(L"received.bin"), c.written ? image : std::vector<uint8_t>{});
