@@ -254,11 +254,19 @@ product_pid() {
 
 count_calls() { grep -c "ExecMethod method=$1 " "$SIM/provider.log" 2>/dev/null || true; }
 
-# The driver's record without its load line: OPEN, DEVS ..., CLOSE in order.
+# The driver's record without its load line and the writes it was told of:
+# OPEN, DEVS ..., CLOSE in order. FAULT lines (a device switched off during a
+# write) stay, so no expected device cycle matches a run that bricked one.
 acpi_events() {
   [ -f "$SIM/acpi.log" ] || return 0
-  tr -d '\r' <"$SIM/acpi.log" | sed -n 's/^t=[0-9.]* seq=[0-9]* //p' | grep -v '^LOADED' |
+  tr -d '\r' <"$SIM/acpi.log" | sed -n 's/^t=[0-9.]* seq=[0-9]* //p' | grep -v -e '^LOADED' -e '^WRITE ' |
     sed -e 's/^DEVS dev=\(0x[0-9A-F]*\) state=\([0-9]*\).*/DEVS \1 \2/'
+}
+
+# The driver's FAULT lines only, without their stamps.
+acpi_faults() {
+  [ -f "$SIM/acpi.log" ] || return 0
+  tr -d '\r' <"$SIM/acpi.log" | sed -n 's/^t=[0-9.]* seq=[0-9]* \(FAULT .*\)/\1/p'
 }
 
 # --- checks --------------------------------------------------------------------

@@ -136,8 +136,8 @@ PLAN=(
   "FULL planted_dlls"
   "FULL two_silent_runs" "FULL window_while_silent_writes" "FULL check_during_window_write"
   "FULL end_session_during_write" "FULL session_end_before_write" "FULL session_end_at_prompt"
-  "FULL killed_during_write" "FULL session_end_during_slow_probe" "FULL lock_name_taken"
-  "FULL provider_answers" "FULL unanswered_write" "FULL written_this_boot"
+  "FULL killed_during_write" "FULL device_off_during_write" "FULL session_end_during_slow_probe"
+  "FULL lock_name_taken" "FULL provider_answers" "FULL unanswered_write" "FULL written_this_boot"
   "FULL refused_lines" "FULL record" "FULL long_japanese_path"
   "FULL release_binding" "FULL escaped_lines" "FULL readme_examples"
 )

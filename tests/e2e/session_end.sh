@@ -173,3 +173,34 @@ case_session_end_during_slow_probe() {
   expect_device_cycle
   end_case
 }
+
+# The stand-in service writes in a process of its own, as on Windows: killed
+# mid-call, the run leaves the write going. The device switched off by hand
+# (no second run) before it ends bricks the controller: the ACPI stand-in
+# records the fault, and the image still arrives.
+case_device_off_during_write() {
+  begin_case device_off_during_write "kill -9 during the write, then DEVS 0 by hand: the write goes on, the fault is recorded"
+  configure_provider UpdateLatencyMs=15000
+  launch_silent off-during-write "$NEWER" /s
+  local _
+  for _ in $(seq 1 300); do grep -q '^t=[0-9.]* WRITE begin' "$SIM/provider.log" 2>/dev/null && break; sleep 0.1; done
+  sleep 2
+  local pid
+  pid=$(product_pid) && kill -9 "$pid"
+  wait "$SILENT"
+  expect_true "the write had begun before the kill" grep -q 'WRITE begin bytes=' "$SIM/provider.log"
+  expect_true "nothing was written yet" test ! -e "$SIM/received.bin"
+  wine "$E2E_TOOLS/tbtsim_probe.exe" acpi 0 </dev/null >"$RUN_DIR/probe.out" 2>&1
+  for _ in $(seq 1 300); do grep -q 'WRITE end' "$SIM/provider.log" && break; sleep 0.1; done
+  expect_true "the write went on to its end" grep -q 'WRITE end bytes=[0-9]* result=0' "$SIM/provider.log"
+  expect_true "the image arrived after the kill" cmp -s "$NEWER" "$SIM/received.bin"
+  expect_eq "faults recorded" "FAULT DEVS dev=0x00060057 state=0 during a write" "$(acpi_faults)"
+  expect_eq "device record" "OPEN
+DEVS 0x00060057 1
+CLOSE
+OPEN
+DEVS 0x00060057 0
+FAULT DEVS dev=0x00060057 state=0 during a write
+CLOSE" "$(acpi_events)"
+  end_case
+}

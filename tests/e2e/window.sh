@@ -24,6 +24,23 @@ CLOSE" "$(acpi_events)"
   out=$(wine "$E2E_TOOLS/tbtsim_probe.exe" service </dev/null 2>&1 | tr -d '\r')
   expect_true "the service runs after a start request" grep -q '^state=4' <<<"$out"
   expect_true "the service recorded its start" grep -q '^started' "$SIM/service.log"
+  # The service writes: ended mid-write, it leaves the write abandoned (a
+  # fault) and the waiting call answered 1062.
+  configure_provider UpdateLatencyMs=5000
+  cp -f "$NEWER" "$SIM/probe-image.bin"
+  wine "$E2E_TOOLS/tbtsim_probe.exe" wmi 'ROOT\Intel\Thunderbolt' 'C:\tbtsim\probe-image.bin' </dev/null \
+    >"$E2E_OUT/standins-write.txt" 2>&1 &
+  local probe=$! _
+  for _ in $(seq 1 100); do grep -q 'WRITE begin' "$SIM/provider.log" 2>/dev/null && break; sleep 0.1; done
+  # The 64-bit taskkill: the 32-bit one does not see 64-bit processes.
+  $WINE64 taskkill /F /IM tbtsim_service.exe </dev/null >/dev/null 2>&1
+  wait "$probe"
+  expect_true "the call is answered 1062" grep -q '^update.return=1062 ' "$E2E_OUT/standins-write.txt"
+  expect_true "nothing was written" test ! -e "$SIM/received.bin"
+  expect_eq "faults recorded" "FAULT WRITE abandoned: the writer went away before its write ended" "$(acpi_faults)"
+  rm -f "$SIM/probe-image.bin"
+  expect_true "the service starts again" bash -c \
+    "wine '$E2E_TOOLS/tbtsim_probe.exe' service </dev/null 2>&1 | grep -q '^state=4'"
   reset_records
   end_case
 }

@@ -80,6 +80,9 @@ std::shared_ptr<const SimConfig> SimLoadConfig() {
   config->omitNvmVersion = SimParseNumber(ReadIni(ini, L"OmitNvmVersion")).value_or(0) != 0;
   config->failPut = ReadIni(ini, L"FailPut");
   config->faultAfter = SimParseNumber(ReadIni(ini, L"FaultAfter"));
+  const std::wstring callFault = ReadIni(ini, L"UpdateCallFault");
+  if (_wcsicmp(callFault.c_str(), L"exec") == 0) config->updateCallFault = SimCallFault::kExec;
+  if (_wcsicmp(callFault.c_str(), L"noreturn") == 0) config->updateCallFault = SimCallFault::kNoReturn;
 
   std::wstring nvm = ReadIni(ini, L"NvmFile");
   if (nvm.empty()) nvm = L"nvm.bin";

@@ -16,8 +16,18 @@
 // The provider's own ReturnValue for a request it cannot serve (bad offset,
 // length or buffer): the Win32 "invalid parameter" code.
 constexpr uint32_t kSimReturnBadParameter = 87;
+// The ReturnValue of an UpdateFirmware whose service cannot be reached
+// (ERROR_SERVICE_NOT_ACTIVE): the image is then never written.
+constexpr uint32_t kSimReturnServiceNotActive = 1062;
 // Largest ReadFirmware request the simulated controller answers.
 constexpr uint32_t kSimMaxReadLength = 4096;
+
+// How UpdateFirmware's call fails after the write has run (UpdateCallFault=).
+enum class SimCallFault {
+  kNone,
+  kExec,      // "exec": ExecMethod returns WBEM_E_FAILED with no out-parameters
+  kNoReturn,  // "noreturn": the out-parameters carry no ReturnValue
+};
 
 struct SimConfig {
   std::wstring dir;           // config and record folder, no trailing backslash
@@ -40,6 +50,7 @@ struct SimConfig {
   // The ReadFirmware faults (failRead, shortRead, omitReadData) spare the
   // first this many ReadFirmware calls of the process; unset: none are spared.
   std::optional<uint32_t> faultAfter;
+  SimCallFault updateCallFault = SimCallFault::kNone;
 };
 
 // The folder holding provider.ini and the records.

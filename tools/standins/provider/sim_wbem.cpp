@@ -6,6 +6,7 @@
 #include <cwctype>
 
 #include "tools/standins/provider/object_path.h"
+#include "tools/standins/service/sim_writer.h"
 
 LONG g_simObjects = 0;
 
@@ -845,7 +846,7 @@ HRESULT SimServices::RunUpdateFirmware(IWbemClassObject* in, SimObject* out, std
   HRESULT got = in->Get(L"Buffer", 0, &buffer, nullptr, nullptr);
   note += Fmt(" Buffer=%s", SUCCEEDED(got) ? Describe(&buffer).c_str() : "missing");
 
-  bool valid = false;
+  uint32_t rv = kSimReturnBadParameter;
   if (SUCCEEDED(got) && V_VT(&buffer) == (VT_ARRAY | VT_UI1) && V_ARRAY(&buffer) &&
       SafeArrayGetDim(V_ARRAY(&buffer)) == 1) {
     SAFEARRAY* array = V_ARRAY(&buffer);
@@ -855,20 +856,34 @@ HRESULT SimServices::RunUpdateFirmware(IWbemClassObject* in, SimObject* out, std
     LONG count = upper - lower + 1;
     void* bytes = nullptr;
     if (count >= 0 && SUCCEEDED(SafeArrayAccessData(array, &bytes))) {
-      // The record holds exactly what arrived, whatever the verdict below.
-      SimWriteFile(config_->dir + L"\\received.bin", static_cast<const uint8_t*>(bytes),
-                   static_cast<size_t>(count));
+      if (lower == 0 && count == size && size > 0) {
+        rv = HandToService(static_cast<const uint8_t*>(bytes), static_cast<uint32_t>(count), note);
+      } else {
+        // Refused, so never written; what arrived is still kept for the record.
+        SimWriteFile(config_->dir + L"\\received.bin", static_cast<const uint8_t*>(bytes),
+                     static_cast<size_t>(count));
+      }
       SafeArrayUnaccessData(array);
-      valid = lower == 0 && count == size && size > 0;
     }
   }
   VariantClear(&buffer);
 
-  uint32_t rv = valid ? config_->failUpdate.value_or(0) : kSimReturnBadParameter;
-  if (valid && config_->updateLatencyMs) Sleep(config_->updateLatencyMs);
   SetInt(out, L"ReturnValue", rv);
   note += Fmt(" return=%lu", static_cast<unsigned long>(rv));
   return WBEM_S_NO_ERROR;
+}
+
+uint32_t SimServices::HandToService(const uint8_t* bytes, uint32_t size, std::string& note) {
+  // As on Windows, the service writes, in its own process: a caller killed
+  // mid-call leaves the write running. Without the service nothing is written.
+  uint32_t written = 0;
+  std::string why;
+  if (!SimWriterHand(config_->dir, config_->updateLatencyMs, bytes, size, written, why)) {
+    note += " service=\"" + why + "\"";
+    return kSimReturnServiceNotActive;
+  }
+  note += Fmt(" service=done written=%lu", static_cast<unsigned long>(written));
+  return written ? written : config_->failUpdate.value_or(0);
 }
 
 STDMETHODIMP SimServices::ExecMethod(const BSTR strObjectPath, const BSTR strMethodName, LONG lFlags,
@@ -908,6 +923,15 @@ STDMETHODIMP SimServices::ExecMethod(const BSTR strObjectPath, const BSTR strMet
       hr = RunReadFirmware(pInParams, out, note);
     } else if (SimNameEquals(method, L"UpdateFirmware")) {
       hr = RunUpdateFirmware(pInParams, out, note);
+      // The write has run either way; what fails is the call's own answer.
+      if (SUCCEEDED(hr) && config_->updateCallFault == SimCallFault::kExec) {
+        hr = WBEM_E_FAILED;
+        note += " fault=exec";
+      } else if (SUCCEEDED(hr) && config_->updateCallFault == SimCallFault::kNoReturn) {
+        out->Release();
+        out = SimObject::NewInstance(L"__PARAMETERS");
+        note += " fault=noreturn";
+      }
     } else {
       hr = WBEM_E_INVALID_METHOD;
     }

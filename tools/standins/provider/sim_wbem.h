@@ -201,6 +201,8 @@ class SimServices final : public IWbemServices {
   HRESULT RunGetCurrentNvmVersion(SimObject* out, std::string& note);
   HRESULT RunReadFirmware(IWbemClassObject* in, SimObject* out, std::string& note);
   HRESULT RunUpdateFirmware(IWbemClassObject* in, SimObject* out, std::string& note);
+  // Has the stand-in service write the image; the call's ReturnValue.
+  uint32_t HandToService(const uint8_t* bytes, uint32_t size, std::string& note);
 
   LONG refs_ = 1;
   LONG readCalls_ = 0;  // ReadFirmware executions so far

@@ -6,11 +6,24 @@
  * Every open, close and request is appended as one text line to
  * C:\tbtsim\acpi.log, so a test can read which devices were switched, in order:
  *   t=<unix s.ms> seq=<n> DEVS dev=0x00060057 state=1 in=16 out=1024 reply=4 status=0x00000000
+ *
+ * A second device, \Device\QMXSIM (\DosDevices\QMXSIM), belongs to the
+ * simulation: the stand-in service tells it when a firmware write begins and
+ * ends ({u32 bytes}), recorded as "WRITE begin bytes=N" / "WRITE end bytes=N";
+ * its opens and closes are not recorded. Switching the controller off while a
+ * write runs bricks a real one: besides its DEVS line, such a request is
+ * recorded as "FAULT DEVS dev=0x00060057 state=0 during a write", and a writer
+ * whose handle closes before its write ended as "FAULT WRITE abandoned".
  */
 #include <ddk/wdm.h>
 
 #define QMX_IOCTL_CALL 0x0022240C
 #define QMX_METHOD_DEVS 0x53564544u
+#define QMX_DEVICE_TBT 0x00060057u
+#define QMX_DEVICE_OFF 0u
+/* CTL_CODE(FILE_DEVICE_UNKNOWN, 0x901 / 0x902, METHOD_BUFFERED, FILE_ANY_ACCESS) */
+#define QMX_SIM_WRITE_BEGIN 0x00222404
+#define QMX_SIM_WRITE_END 0x00222408
 
 /* Not declared by the kernel headers at hand; exported by ntoskrnl. */
 NTSTATUS NTAPI ZwQuerySystemInformation(ULONG InformationClass, PVOID Information, ULONG Length,
@@ -19,6 +32,9 @@ NTSTATUS NTAPI ZwQuerySystemInformation(ULONG InformationClass, PVOID Informatio
 
 static LONG g_sequence;
 static PDEVICE_OBJECT g_device;
+static PDEVICE_OBJECT g_control;
+/* The control handle (file object) whose write runs; NULL when none does. */
+static PVOID volatile g_writer;
 
 /* A fixed-size text line built without a C runtime. */
 typedef struct {
@@ -95,7 +111,15 @@ static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 static NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT device, PIRP irp) {
   QMX_LINE line;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  (void)device;
+  if (device == g_control) {
+    if (stack->MajorFunction == IRP_MJ_CLOSE && stack->FileObject &&
+        InterlockedCompareExchangePointer(&g_writer, NULL, stack->FileObject) == stack->FileObject) {
+      LineStart(&line);
+      LineText(&line, "FAULT WRITE abandoned: the writer went away before its write ended");
+      Record(&line);
+    }
+    return Complete(irp, STATUS_SUCCESS, 0);
+  }
   LineStart(&line);
   LineText(&line, stack->MajorFunction == IRP_MJ_CREATE ? "OPEN" : "CLOSE");
   Record(&line);
@@ -104,6 +128,32 @@ static NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT device, PIRP irp) {
 
 static ULONG ReadU32(const UCHAR* bytes) {
   return (ULONG)bytes[0] | ((ULONG)bytes[1] << 8) | ((ULONG)bytes[2] << 16) | ((ULONG)bytes[3] << 24);
+}
+
+/* The simulation's requests: a write begins or ends, for one writer at a time. */
+static NTSTATUS ControlWrite(PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+  const UCHAR* buffer = (const UCHAR*)irp->AssociatedIrp.SystemBuffer;
+  PVOID writer = stack->FileObject;
+  QMX_LINE line;
+  if ((code != QMX_SIM_WRITE_BEGIN && code != QMX_SIM_WRITE_END) || !writer) {
+    return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  }
+  if (stack->Parameters.DeviceIoControl.InputBufferLength < 4 || !buffer) {
+    return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+  }
+  if (code == QMX_SIM_WRITE_BEGIN) {
+    if (InterlockedCompareExchangePointer(&g_writer, writer, NULL) != NULL)
+      return Complete(irp, STATUS_DEVICE_BUSY, 0);
+  } else if (InterlockedCompareExchangePointer(&g_writer, NULL, writer) != writer) {
+    return Complete(irp, STATUS_INVALID_DEVICE_STATE, 0);
+  }
+  LineStart(&line);
+  LineText(&line, code == QMX_SIM_WRITE_BEGIN ? "WRITE begin bytes=" : "WRITE end bytes=");
+  LineDecimal(&line, ReadU32(buffer), 1);
+  Record(&line);
+  return Complete(irp, STATUS_SUCCESS, 0);
 }
 
 static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
@@ -115,9 +165,10 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
   NTSTATUS status = STATUS_SUCCESS;
   ULONG_PTR replied = 0;
   ULONG method = 0, payload = 0;
+  BOOLEAN offDuringWrite = FALSE;
   QMX_LINE line;
-  (void)device;
 
+  if (device == g_control) return ControlWrite(irp);
   LineStart(&line);
   if (code != QMX_IOCTL_CALL) {
     LineText(&line, "IOCTL code=");
@@ -151,6 +202,8 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
       LineHex(&line, ReadU32(buffer + 8));
       LineText(&line, " state=");
       LineDecimal(&line, ReadU32(buffer + 12), 1);
+      offDuringWrite =
+          ReadU32(buffer + 8) == QMX_DEVICE_TBT && ReadU32(buffer + 12) == QMX_DEVICE_OFF && g_writer != NULL;
       if (outLength >= 4) {
         RtlZeroMemory(buffer, 4); /* the reply overwrites the request in a buffered exchange */
         replied = 4;
@@ -166,6 +219,13 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
   LineText(&line, " status=");
   LineHex(&line, (ULONG)status);
   Record(&line);
+  if (offDuringWrite) {
+    LineStart(&line);
+    LineText(&line, "FAULT DEVS dev=");
+    LineHex(&line, QMX_DEVICE_TBT);
+    LineText(&line, " state=0 during a write");
+    Record(&line);
+  }
   return Complete(irp, status, replied);
 }
 
@@ -176,6 +236,10 @@ static void NTAPI Unload(PDRIVER_OBJECT driver) {
   IoDeleteSymbolicLink(&link);
   if (g_device) IoDeleteDevice(g_device);
   g_device = NULL;
+  RtlInitUnicodeString(&link, L"\\DosDevices\\QMXSIM");
+  IoDeleteSymbolicLink(&link);
+  if (g_control) IoDeleteDevice(g_control);
+  g_control = NULL;
 }
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
@@ -193,6 +257,14 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
     IoDeleteDevice(g_device);
     g_device = NULL;
     return status;
+  }
+  /* Without the simulation's device the driver still serves the product. */
+  RtlInitUnicodeString(&name, L"\\Device\\QMXSIM");
+  RtlInitUnicodeString(&link, L"\\DosDevices\\QMXSIM");
+  if (NT_SUCCESS(IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &g_control)) &&
+      !NT_SUCCESS(IoCreateSymbolicLink(&link, &name))) {
+    IoDeleteDevice(g_control);
+    g_control = NULL;
   }
   driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreateClose;
   driver->MajorFunction[IRP_MJ_CLOSE] = DispatchCreateClose;

@@ -1,11 +1,14 @@
 // Stand-in for ThunderboltService: a real service program that the service
 // control manager starts. It records each start and stop, one line each, in
 // the file named by its first argument (default C:\tbtsim\service.log), so a
-// test can tell whether the product asked for the start.
+// test can tell whether the product asked for the start. While it runs it
+// performs the provider's firmware writes (sim_writer.h).
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
+
+#include "tools/standins/service/sim_writer.h"
 
 namespace {
 
@@ -51,14 +54,33 @@ DWORD WINAPI Handler(DWORD control, DWORD, void*, void*) {
   }
 }
 
+DWORD WINAPI WriterThread(void* pipe) {
+  SimWriterServe(pipe, g_stopEvent);
+  return 0;
+}
+
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
   g_statusHandle = RegisterServiceCtrlHandlerExW(g_serviceName, Handler, nullptr);
   if (!g_statusHandle) return;
   g_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   Report(SERVICE_START_PENDING);
   Record("started");
+  HANDLE pipe = SimWriterOpen(SimWriterPipeName());
+  HANDLE writer = nullptr;
+  if (pipe == INVALID_HANDLE_VALUE) {
+    Record("writer: pipe not created");
+  } else {
+    writer = CreateThread(nullptr, 0, WriterThread, pipe, 0, nullptr);
+    if (!writer) Record("writer: thread not started");
+  }
   Report(SERVICE_RUNNING);
   WaitForSingleObject(g_stopEvent, INFINITE);
+  // A write under way ends first: a stop never cuts one short.
+  if (writer) {
+    WaitForSingleObject(writer, INFINITE);
+    CloseHandle(writer);
+  }
+  if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
   Record("stopped");
   CloseHandle(g_stopEvent);
   Report(SERVICE_STOPPED);

@@ -1,7 +1,8 @@
 // The simulated provider through real COM and OLE automation: the DLL is loaded
 // as COM would load it (DllGetClassObject), and every call goes through the
 // WMI interfaces with Wine's VARIANT and SAFEARRAY functions. Settings and
-// records live in a temporary folder named by TBTSIM_DIR.
+// records live in a temporary folder named by TBTSIM_DIR. The stand-in
+// service's writer runs on a thread of the test, on a pipe of its own.
 #include <windows.h>
 #include <wbemcli.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "tools/standins/provider/object_path.h"
+#include "tools/standins/service/sim_writer.h"
 
 namespace {
 
@@ -66,6 +68,28 @@ class ProviderTest : public ::testing::Test {
         reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
     ASSERT_NE(getClassObject_, nullptr);
     ASSERT_NE(canUnloadNow_, nullptr);
+
+    pipe_ = L"\\\\.\\pipe\\tbtsim_writer_test_" + std::to_wstring(GetCurrentProcessId());
+    SetEnvironmentVariableW(L"TBTSIM_WRITER_PIPE", pipe_.c_str());
+    writerPipe_ = SimWriterOpen(pipe_);
+    ASSERT_NE(writerPipe_, INVALID_HANDLE_VALUE) << GetLastError();
+    writerStop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    writer_ = CreateThread(nullptr, 0, WriterMain, nullptr, 0, nullptr);
+    ASSERT_NE(writer_, nullptr);
+  }
+
+  static DWORD WINAPI WriterMain(void*) {
+    SimWriterServe(writerPipe_, writerStop_);
+    return 0;
+  }
+
+  static void TearDownTestSuite() {
+    if (writer_) {
+      SetEvent(writerStop_);
+      WaitForSingleObject(writer_, INFINITE);
+      CloseHandle(writer_);
+    }
+    if (writerPipe_ != INVALID_HANDLE_VALUE) CloseHandle(writerPipe_);
   }
 
   void SetUp() override {
@@ -223,6 +247,10 @@ class ProviderTest : public ::testing::Test {
   static inline HRESULT(WINAPI* getClassObject_)(REFCLSID, REFIID, void**) = nullptr;
   static inline HRESULT(WINAPI* canUnloadNow_)() = nullptr;
   static inline int counter_ = 0;
+  static inline std::wstring pipe_;
+  static inline HANDLE writerPipe_ = INVALID_HANDLE_VALUE;
+  static inline HANDLE writerStop_ = nullptr;
+  static inline HANDLE writer_ = nullptr;
   std::wstring dir_;
   std::vector<uint8_t> nvm_;
   Ref<IWbemServices> services_;
@@ -375,12 +403,85 @@ TEST_F(ProviderTest, UpdateFirmwareRecordsExactlyTheBytesReceived) {
   for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(255 - i % 251);
   EXPECT_EQ(Update(image, 3000), 0);
   EXPECT_EQ(ReadBytes(L"received.bin"), image);
+  // The writer wrote it, begun and ended, before the call answered.
+  std::string record = Record();
+  const size_t begin = record.find("WRITE begin bytes=3000 "),
+               end = record.find("WRITE end bytes=3000 result=0");
+  EXPECT_NE(begin, std::string::npos) << record;
+  EXPECT_NE(end, std::string::npos) << record;
+  EXPECT_LT(begin, end);
+  EXPECT_LT(end, record.find("ExecMethod method=UpdateFirmware"));
 
   // A size that disagrees with the array is refused, but what came is still recorded.
   std::vector<uint8_t> shorter(image.begin(), image.begin() + 100);
   EXPECT_EQ(Update(shorter, 3000), 87);
   EXPECT_EQ(ReadBytes(L"received.bin"), shorter);
   EXPECT_EQ(Update({}, 0), 87);
+  EXPECT_EQ(Count(Record(), "WRITE begin"), 1u);  // refused requests never reach the writer
+}
+
+// The write runs to its end whatever becomes of the call: a call that fails
+// or loses its answer, a caller that hangs up. Without the service nothing is written.
+TEST_F(ProviderTest, TheServiceWritesWhateverBecomesOfTheCall) {
+  constexpr LONG kNoOut = -1, kNoReturnValue = -2;
+  const std::vector<uint8_t> image(512, 0xC3);
+  const struct {
+    const wchar_t* ini;
+    const wchar_t* pipe;  // the writer's pipe (null: the test's writer)
+    unsigned long hr;     // what ExecMethod returns
+    LONG returnValue;
+    bool written;
+    const char* recorded;
+  } cases[] = {
+      {L"", nullptr, WBEM_S_NO_ERROR, 0, true, "service=done written=0 return=0"},
+      {L"UpdateCallFault=exec\r\n", nullptr, WBEM_E_FAILED, kNoOut, true, "fault=exec"},
+      {L"UpdateCallFault=noreturn\r\n", nullptr, WBEM_S_NO_ERROR, kNoReturnValue, true, "fault=noreturn"},
+      {L"", L"\\\\.\\pipe\\tbtsim_nobody", WBEM_S_NO_ERROR, 1062, false,
+       "service=\"the service's writer cannot be reached (error 2)\" return=1062"},
+  };
+  ASSERT_EQ(U(Connect()), U(WBEM_S_NO_ERROR));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.ini) + (c.pipe ? Narrow(c.pipe) : ""));
+    Configure(c.ini);
+    ASSERT_EQ(U(Connect()), U(WBEM_S_NO_ERROR));
+    DeleteFileW((dir_ + L"\\received.bin").c_str());
+    SetEnvironmentVariableW(L"TBTSIM_WRITER_PIPE", c.pipe ? c.pipe : pipe_.c_str());
+    Ref<IWbemClassObject> in, out;
+    ASSERT_EQ(U(InParams(L"UpdateFirmware", in)), U(WBEM_S_NO_ERROR));
+    PutInt(in.p, L"BufferSize", static_cast<LONG>(image.size()));
+    PutBytes(in.p, image);
+    EXPECT_EQ(U(Exec(kEscapedPath, L"UpdateFirmware", in.p, out)), c.hr);
+    SetEnvironmentVariableW(L"TBTSIM_WRITER_PIPE", pipe_.c_str());
+    EXPECT_EQ(out.p == nullptr, c.returnValue == kNoOut);
+    VARIANT v;
+    VariantInit(&v);
+    if (c.returnValue == kNoReturnValue && out.p) {
+      EXPECT_EQ(U(out->Get(L"ReturnValue", 0, &v, nullptr, nullptr)), U(WBEM_E_NOT_FOUND));
+    } else if (c.returnValue != kNoOut && out.p) {
+      EXPECT_EQ(GetInt(out.p, L"ReturnValue"), c.returnValue);
+    }
+    EXPECT_EQ(ReadBytes(L"received.bin"), c.written ? image : std::vector<uint8_t>{});
+    EXPECT_NE(Record().find(c.recorded), std::string::npos) << Record();
+  }
+
+  // A caller that hangs up as soon as the image is handed over.
+  DeleteFileW((dir_ + L"\\received.bin").c_str());
+  const size_t writes = Count(Record(), "WRITE end bytes=512 result=0");
+  HANDLE pipe =
+      CreateFileW(pipe_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
+  const uint32_t header[4] = {kSimWriterMagic, static_cast<uint32_t>(dir_.size()), 512, 300};
+  DWORD done = 0;
+  EXPECT_TRUE(WriteFile(pipe, header, sizeof header, &done, nullptr));
+  EXPECT_TRUE(
+      WriteFile(pipe, dir_.data(), static_cast<DWORD>(dir_.size() * sizeof(wchar_t)), &done, nullptr));
+  EXPECT_TRUE(WriteFile(pipe, image.data(), static_cast<DWORD>(image.size()), &done, nullptr));
+  CloseHandle(pipe);
+  for (int i = 0; i < 100 && Count(Record(), "WRITE end bytes=512 result=0") == writes; ++i) Sleep(50);
+  EXPECT_EQ(ReadBytes(L"received.bin"), image);
+  EXPECT_EQ(Count(Record(), "WRITE end bytes=512 result=0"), writes + 1);
+  // and the writer serves the next caller.
+  EXPECT_EQ(Update(image, 512), 0);
 }
 
 TEST_F(ProviderTest, ConfiguredFailuresLatencyAndMissingController) {
