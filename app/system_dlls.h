@@ -11,11 +11,12 @@
 // The exit code of a run that could not load a system library from System32.
 constexpr DWORD kExitSystemDllUnusable = kExitSystemLibraryMissing;
 
-// Makes System32 the only folder any later library load searches, then loads
-// each delay-loaded DLL from there. Must run before anything calls into one of
-// those DLLs. Returns nullptr, or the name of the library that could not be
-// loaded that way (the run must then end). A function missing from one of
-// them, met later, ends the run with the same report and exit code.
+// Makes System32 the only folder any later library load searches, loads each
+// delay-loaded DLL from there and binds every function the program takes from
+// it. Must run before anything calls into one of those DLLs. Returns nullptr,
+// or what could not be had that way: a library ("bcrypt.dll"), or a library
+// and the function it lacks ("bcrypt.dll (BCryptHashData)"); the run must then
+// end.
 const wchar_t* UseSystemDllsOnly();
 
 // A run without a window (/s, /c): a failure met after the start is reported
