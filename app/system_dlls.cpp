@@ -7,6 +7,7 @@
 
 #include "app/parent_console.h"
 #include "app/run_log.h"
+#include "update/session_guard.h"
 #include "update/utf8.h"
 
 // The toolchain's delay-load helper: what the first call of a delay-loaded
@@ -145,6 +146,7 @@ void ReportUnusableSystemDll(const wchar_t* library, bool silent) {
   text += library;
   text += L". Nothing was done.";
   RunLog("%s", Utf8(text).c_str());
-  if (WriteLineToParentConsole(text) || silent) return;
+  // A message box in a window station nobody sees would wait for ever.
+  if (WriteLineToParentConsole(text) || silent || !SessionIsInteractive()) return;
   ::MessageBoxW(nullptr, text.c_str(), L"TbtFwUpdate", MB_OK | MB_ICONERROR);
 }

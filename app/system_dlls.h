@@ -25,5 +25,6 @@ void SetSystemDllRunWindowless(bool windowless);
 
 // Says that `library` could not be loaded from the system folder and nothing
 // was done: in the log (when one is kept) and on the console the program was
-// started from, or else in a message box unless `silent`.
+// started from, or else in a message box unless `silent` or nobody could see
+// it (a window station that is not visible: a service, session 0).
 void ReportUnusableSystemDll(const wchar_t* library, bool silent);
