@@ -11,11 +11,12 @@
 // The exit code of a run that could not load a system library from System32.
 constexpr DWORD kExitSystemDllUnusable = kExitSystemLibraryMissing;
 
-// Makes System32 the only folder any later library load searches, then loads
-// each delay-loaded DLL from there. Must run before anything calls into one of
-// those DLLs. Returns nullptr, or the name of the library that could not be
-// loaded that way (the run must then end). A function missing from one of
-// them, met later, ends the run with the same report and exit code.
+// Makes System32 the only folder any later library load searches, loads each
+// delay-loaded DLL from there and binds every function the program takes from
+// it. Must run before anything calls into one of those DLLs. Returns nullptr,
+// or what could not be had that way: a library ("bcrypt.dll"), or a library
+// and the function it lacks ("bcrypt.dll (BCryptHashData)"); the run must then
+// end.
 const wchar_t* UseSystemDllsOnly();
 
 // A run without a window (/s, /c): a failure met after the start is reported
@@ -24,5 +25,6 @@ void SetSystemDllRunWindowless(bool windowless);
 
 // Says that `library` could not be loaded from the system folder and nothing
 // was done: in the log (when one is kept) and on the console the program was
-// started from, or else in a message box unless `silent`.
+// started from, or else in a message box unless `silent` or nobody could see
+// it (a window station that is not visible: a service, session 0).
 void ReportUnusableSystemDll(const wchar_t* library, bool silent);

@@ -28,14 +28,18 @@ function(tbt_delay_import name)
   set(def ${dir}/${name}.def)
   set(lib ${dir}/lib${name}_delay.a)
   # The .def lists each stdcall name with its @N; -k imports it undecorated.
+  # dlltool names the descriptor after the library's name as given
+  # (__DELAY_IMPORT_DESCRIPTOR_lib${name}_delay_a): made in its folder, that
+  # name does not depend on where the build tree is.
+  file(MAKE_DIRECTORY ${dir})
   add_custom_command(OUTPUT ${lib}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
     COMMAND sh -c "{ echo 'LIBRARY ${name}.dll'; echo EXPORTS; '${TBT_NM}' '${TBT_IMPLIB_${name}}' | sed -n 's/^.* I ${TBT_IMP_PREFIX}\\(.*\\)$/\\1/p' | sort -u; } > '${def}'"
-    COMMAND ${TBT_DLLTOOL} -d ${def} -y ${lib} -k
+    COMMAND ${TBT_DLLTOOL} -d ${name}.def -y lib${name}_delay.a -k
     # Some import libraries carry code of their own besides the imports (GDI+'s
     # cached font families); it goes along, the imports stay delayed.
     COMMAND sh -c "cd '${dir}' && for m in $('${TBT_AR}' t '${TBT_IMPLIB_${name}}' | grep -v -E '^lib${name}([th]|s[0-9]+)[.]o$'); do '${TBT_AR}' x '${TBT_IMPLIB_${name}}' \"$m\" && '${TBT_AR}' r '${lib}' \"$m\" && rm -f \"$m\" || exit 1; done"
     DEPENDS ${TBT_IMPLIB_${name}}
+    WORKING_DIRECTORY ${dir}
     COMMENT "Delay-import library for ${name}.dll"
     VERBATIM)
   add_custom_target(tbt_delay_${name}_lib DEPENDS ${lib})
@@ -44,9 +48,21 @@ function(tbt_delay_import name)
   target_link_libraries(tbt_delay_${name} INTERFACE ${lib} delayimp)
 endfunction()
 
-# What the program delay-loads; app/system_dlls.cpp loads the same list.
+# What the program delay-loads. The target tbt_system_dlls gives whatever
+# compiles app/system_dlls.cpp every one of these libraries and the list of
+# their descriptors (delay_loaded.inc), which it binds at start: a library
+# added here is bound with the others.
+set(TBT_DELAY_LOADED version powrprof bcrypt gdiplus)
 if(WIN32)
-  foreach(dll version powrprof bcrypt gdiplus)
+  set(inc "// Made by cmake/system_dlls.cmake: each delay-loaded library's descriptor.\n")
+  foreach(dll ${TBT_DELAY_LOADED})
     tbt_delay_import(${dll})
+    string(APPEND inc "TBT_DELAY_LOADED(${dll}, \"__DELAY_IMPORT_DESCRIPTOR_lib${dll}_delay_a\")\n")
+  endforeach()
+  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/delay/delay_loaded.inc CONTENT "${inc}" @ONLY)
+  add_library(tbt_system_dlls INTERFACE)
+  target_include_directories(tbt_system_dlls INTERFACE ${CMAKE_BINARY_DIR}/delay)
+  foreach(dll ${TBT_DELAY_LOADED})
+    target_link_libraries(tbt_system_dlls INTERFACE tbt_delay_${dll})
   endforeach()
 endif()

@@ -195,7 +195,52 @@ case_escaped_lines() {
   expect_true "bcrypt unloadable: the console says so" grep -qF 'could not be loaded from the system folder: bcrypt.dll' "$RUN_DIR/launcher.out"
   expect_true "bcrypt unloadable: the log says so" grep -qF 'result: 0x0000007E ERROR_MOD_NOT_FOUND' "$RUN_DIR/log.txt"
   expect_eq "windows shown" 0 "$(grep -c ' window ' "$RUN_DIR/timeline.txt")"
+  # A bcrypt.dll in the system folder that loads but lacks every function the
+  # program takes from it (the program's first use of them is the image's hash,
+  # while the device is on): bound at start, the run ends there with 126,
+  # naming library and function, before the device is switched on. Wine's own
+  # DLLs that import bcrypt (crypt32, rsaenh) load in the program only once the
+  # provider is reached; native-first is set for the program alone.
+  lacking_bcrypt_run
+  expect_true "bcrypt lacking: the planted copy was the one loaded" test "$LACKING_LOADED" = yes
+  expect_eq "bcrypt lacking: exit code" 0x0000007E "$(exit_code)"
+  local said fn
+  said=$(grep -o 'could not be loaded from the system folder: bcrypt\.dll ([A-Za-z]*)' "$RUN_DIR/launcher.out")
+  fn=$(sed -n 's/.*(\(.*\))$/\1/p' <<<"$said")
+  expect_true "bcrypt lacking: the console names library and function [$said]" test -n "$fn"
+  expect_true "bcrypt lacking: $fn is one the program takes from bcrypt" bash -c \
+    "'$PLANT_ARCH-w64-mingw32-nm' '$E2E_PRODUCT/TbtFwUpdate.exe' | grep -qE ' __imp__?${fn:-none}(@[0-9]+)?\$'"
+  expect_true "bcrypt lacking: the log names them" grep -qF "$said" "$RUN_DIR/log.txt"
+  expect_true "bcrypt lacking: the log's result" grep -qF 'result: 0x0000007E ERROR_MOD_NOT_FOUND' "$RUN_DIR/log.txt"
+  expect_eq "bcrypt lacking: device record" "" "$(acpi_events)"
+  expect_true "bcrypt lacking: the provider was never called" test ! -s "$SIM/provider.log"
+  expect_eq "bcrypt lacking: windows shown" 0 "$(grep -c ' window ' "$RUN_DIR/timeline.txt")"
   end_case
+}
+
+# A silent update run with a bcrypt.dll in the prefix's system folder that
+# exports none of the functions the program takes from it, native-first for
+# the program only; Wine's copy is back afterwards. LACKING_LOADED: whether the
+# planted copy was loaded.
+lacking_bcrypt_run() {
+  plant_toolchain
+  local sysdir="$WINEPREFIX/drive_c/windows/syswow64" key='HKCU\Software\Wine\AppDefaults\TbtFwUpdate.exe'
+  [ "$PLANT_ARCH" = i686 ] || sysdir="$WINEPREFIX/drive_c/windows/system32"
+  # The device's stand-in keeps its record in the prefix's own folder only.
+  SIM="$WINEPREFIX/drive_c/tbtsim" SIM_WIN=""
+  configure_provider
+  prepare_run dll_lacking "$NEWER"
+  mkdir -p "$E2E_OUT/planted/bare"
+  LACKING_LOADED=no
+  PLANT_BARE=1 plant_dlls "$E2E_OUT/planted/bare" bcrypt || { fail "could not build the bare bcrypt.dll"; return; }
+  wine reg add "$key\\DllOverrides" /v bcrypt /d native /f </dev/null >/dev/null 2>&1
+  # Moved, not overwritten: the prefixes share Wine's files as hard links.
+  mv -f "$sysdir/bcrypt.dll" "$sysdir/bcrypt.dll.e2e-wine" && cp -f "$E2E_OUT/planted/bare/bcrypt.dll" "$sysdir/"
+  run_silent_prepared /s '/l=C:\e2e\dll_lacking\log.txt'
+  mv -f "$sysdir/bcrypt.dll.e2e-wine" "$sysdir/bcrypt.dll"
+  wine reg delete "$key" /f </dev/null >/dev/null 2>&1
+  [ -f "$sysdir/bcrypt.dll.ran" ] && LACKING_LOADED=yes
+  rm -f "$sysdir/bcrypt.dll.ran"
 }
 
 # README's Deploying examples ("> TbtFwUpdate.exe ARGS" and the line shown

@@ -39,7 +39,8 @@ plant_toolchain() {
 }
 
 # Builds planted_dll.c as DIR/NAME.dll for each NAME, exporting every name
-# Wine's own NAME.dll exports, all leading to the one stub.
+# Wine's own NAME.dll exports, all leading to the one stub; with PLANT_BARE
+# set, the stub alone: a library that loads but lacks every function.
 plant_dlls() {  # DIR NAME...
   local dir=$1 name def
   shift
@@ -49,7 +50,8 @@ plant_dlls() {  # DIR NAME...
     {
       echo "LIBRARY $name.dll"
       echo EXPORTS
-      [ -f "$PLANT_WINEDLLS/$name.dll" ] && "$PLANT_ARCH-w64-mingw32-objdump" -p "$PLANT_WINEDLLS/$name.dll" |
+      [ -z "${PLANT_BARE:-}" ] && [ -f "$PLANT_WINEDLLS/$name.dll" ] &&
+        "$PLANT_ARCH-w64-mingw32-objdump" -p "$PLANT_WINEDLLS/$name.dll" |
         sed -n 's/^\s*\[\s*[0-9]*\] \([A-Za-z_][A-Za-z0-9_]*\)$/\1/p' | grep -vx planted_stub | sort -u |
         sed "s/\$/=$PLANT_STUB/"
       echo "planted_stub=$PLANT_STUB"

@@ -6,6 +6,6 @@ if(WIN32)
   add_executable(bench_compose ${CMAKE_CURRENT_LIST_DIR}/bench_compose.cpp ${CMAKE_SOURCE_DIR}/app/system_dlls.cpp
                                ${CMAKE_SOURCE_DIR}/app/parent_console.cpp ${CMAKE_SOURCE_DIR}/update/utf8.cpp)
   target_link_options(bench_compose PRIVATE -municode)
-  target_link_libraries(bench_compose PRIVATE tbt_window tbt_product_res)
+  target_link_libraries(bench_compose PRIVATE tbt_window tbt_product_res tbt_system_dlls)
   add_dependencies(bench_compose tbt_update_ini)
 endif()
