@@ -253,6 +253,9 @@ product_pid() {
 }
 
 count_calls() { grep -c "ExecMethod method=$1 " "$SIM/provider.log" 2>/dev/null || true; }
+# Writes the stand-in service began: a call whose caller was killed records no
+# ExecMethod line, but its write goes on.
+count_writes() { grep -c ' WRITE begin ' "$SIM/provider.log" 2>/dev/null || true; }
 
 # The driver's record without its load line and the writes it was told of:
 # OPEN, DEVS ..., CLOSE in order. FAULT lines (a device switched off during a
