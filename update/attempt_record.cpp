@@ -17,6 +17,26 @@ LONG SetString(HKEY hKey, const wchar_t* name, const std::wstring& value) {
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
+bool GetDword(HKEY hKey, const wchar_t* name, uint32_t& value) {
+  DWORD data = 0, size = sizeof data, type = 0;
+  const bool ok = ::RegQueryValueExW(hKey, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) ==
+                      ERROR_SUCCESS &&
+                  type == REG_DWORD && size == sizeof data;
+  if (ok) value = data;
+  return ok;
+}
+
+// Bounded: the values are ours (a SHA-256 in hex, a time), but anyone with
+// the rights may have put something else there.
+void GetText(HKEY hKey, const wchar_t* name, std::wstring& value) {
+  wchar_t buffer[80] = L"";
+  DWORD size = sizeof buffer - sizeof(wchar_t), type = 0;
+  if (::RegQueryValueExW(hKey, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) ==
+          ERROR_SUCCESS &&
+      type == REG_SZ)
+    value.assign(buffer, wcsnlen(buffer, size / sizeof(wchar_t)));
+}
+
 }  // namespace
 
 std::wstring Iso8601Utc(const SYSTEMTIME& time) {
@@ -74,28 +94,10 @@ bool ReadAttemptRecord(HKEY hRoot, const wchar_t* subkey, RecordedAttempt& attem
   HKEY hKey = nullptr;
   if (::RegOpenKeyExW(hRoot, subkey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &hKey) != ERROR_SUCCESS)
     return false;
-  auto dword = [hKey](const wchar_t* name, uint32_t& value) {
-    DWORD data = 0, size = sizeof data, type = 0;
-    const bool ok = ::RegQueryValueExW(hKey, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) ==
-                        ERROR_SUCCESS &&
-                    type == REG_DWORD && size == sizeof data;
-    if (ok) value = data;
-    return ok;
-  };
-  // Bounded: the values are ours, but anyone with the rights may have put
-  // something else there.
-  auto text = [hKey](const wchar_t* name, std::wstring& value) {
-    wchar_t buffer[80] = L"";
-    DWORD size = sizeof buffer - sizeof(wchar_t), type = 0;
-    if (::RegQueryValueExW(hKey, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) ==
-            ERROR_SUCCESS &&
-        type == REG_SZ)
-      value.assign(buffer, wcsnlen(buffer, size / sizeof(wchar_t)));
-  };
-  const bool found = dword(L"LastAttemptStatus", attempt.status);
-  dword(L"LastAttemptImageVersion", attempt.imageVersion);
-  text(L"LastAttemptImageSha256", attempt.imageSha256);
-  text(L"LastAttemptTime", attempt.time);
+  const bool found = GetDword(hKey, L"LastAttemptStatus", attempt.status);
+  GetDword(hKey, L"LastAttemptImageVersion", attempt.imageVersion);
+  GetText(hKey, L"LastAttemptImageSha256", attempt.imageSha256);
+  GetText(hKey, L"LastAttemptTime", attempt.time);
   ::RegCloseKey(hKey);
   return found;
 }
@@ -129,21 +131,10 @@ ThisBootAttempt ReadThisBoot() {
   if (opened == ERROR_FILE_NOT_FOUND) return attempt;
   attempt.kind = BootAttempt::kInterrupted;
   if (opened != ERROR_SUCCESS) return attempt;
-  DWORD kind = 0, size = sizeof kind, type = 0;
-  const bool known = ::RegQueryValueExW(hKey, L"Attempt", nullptr, &type, reinterpret_cast<BYTE*>(&kind),
-                                        &size) == ERROR_SUCCESS &&
-                     type == REG_DWORD && size == sizeof kind;
-  // Bounded: a SHA-256 in hex and a time are all the key ever holds.
-  auto text = [hKey](const wchar_t* name, std::wstring& value) {
-    wchar_t buffer[80] = L"";
-    DWORD bytes = sizeof buffer - sizeof(wchar_t), kind = 0;
-    if (::RegQueryValueExW(hKey, name, nullptr, &kind, reinterpret_cast<BYTE*>(buffer), &bytes) ==
-            ERROR_SUCCESS &&
-        kind == REG_SZ)
-      value.assign(buffer, wcsnlen(buffer, bytes / sizeof(wchar_t)));
-  };
-  text(L"ImageSha256", attempt.imageSha256);
-  text(L"Time", attempt.time);
+  uint32_t kind = 0;
+  const bool known = GetDword(hKey, L"Attempt", kind);
+  GetText(hKey, L"ImageSha256", attempt.imageSha256);
+  GetText(hKey, L"Time", attempt.time);
   ::RegCloseKey(hKey);
   if (known && kind == kBootWritten && attempt.imageSha256.size() == 64) attempt.kind = BootAttempt::kWritten;
   return attempt;
