@@ -12,5 +12,6 @@ target_link_libraries(TbtFwUpdate PRIVATE
   tbt_power_source
   tbt_machine
   tbt_app_core
-  tbt_product_res)
+  tbt_product_res
+  ntdll)
 add_dependencies(TbtFwUpdate tbt_update_ini)
