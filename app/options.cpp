@@ -73,13 +73,29 @@ bool IsWellFormedLanguage(const wchar_t* value) {
   return digits >= 1 && digits <= 4;
 }
 
+// The length of a leading \\?\ that stands before a drive (\\?\C:\...) or a
+// share (\\?\UNC\server\share\...): the one place a '?' belongs in a path.
+// 0 for any other start (\\?\GLOBALROOT, \\?\Volume{...}, a '?' elsewhere).
+size_t LongPathPrefixLength(const std::wstring& path) {
+  if (path.compare(0, 4, L"\\\\?\\") != 0) return 0;
+  const wchar_t drive = path.size() > 4 ? path[4] : L'\0';
+  if (((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z')) &&
+      path.compare(5, 2, L":\\") == 0)
+    return 4;
+  if (path.size() > 8 && IsLetter(path[4], L'U') && IsLetter(path[5], L'N') && IsLetter(path[6], L'C') &&
+      path[7] == L'\\')
+    return 4;
+  return 0;
+}
+
 // A path the log may be written to. A quote left inside means the runtime
 // took a backslash before a closing quote as a literal quote, so the rest of
 // the line (other options among it) ended up in the path; wildcards and
 // control characters are never part of a file name.
 bool IsWellFormedLogPath(const std::wstring& path) {
   if (path.empty()) return false;
-  for (wchar_t c : path) {
+  for (size_t i = LongPathPrefixLength(path); i < path.size(); ++i) {
+    const wchar_t c = path[i];
     if (c == L'"' || c == L'*' || c == L'?' || c == L'<' || c == L'>' || c == L'|' || c < 0x20) return false;
   }
   return true;

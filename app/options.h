@@ -17,7 +17,8 @@ struct UpdateOptions {
   bool silent = false;       // "/s": no window; the exit code is the outcome
   bool checkOnly = false;    // "/c": everything but the write (implies silent)
   bool help = false;         // "/?": the options and exit codes
-  std::wstring logPath;      // "/l=PATH": append a log there; empty: no log; never holds '"', '*' or '?'
+  std::wstring logPath;      // "/l=PATH": append a log there; empty: no log; never holds '"' or '*', nor
+                             // '?' but in a leading \\?\ (before a drive or a UNC share)
   // A run with "/s" or "/c" takes only the options above, each well formed:
   // the first argument that is not, as given; empty when the line is sound.
   // A run with a bad argument must end at once, touching nothing.

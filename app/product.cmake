@@ -13,5 +13,6 @@ target_link_libraries(TbtFwUpdate PRIVATE
   tbt_machine
   tbt_app_core
   tbt_product_res
-  tbt_system_dlls)
+  tbt_system_dlls
+  ntdll)
 add_dependencies(TbtFwUpdate tbt_update_ini)

@@ -1,6 +1,7 @@
 #include "app/run_log_file.h"
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <mutex>
@@ -64,9 +65,56 @@ bool IsPlainFile(HANDLE hFile) {
   return (info.dwFileAttributes & kNotPlain) == 0 && info.nNumberOfLinks == 1;
 }
 
-// Opens each part of the log's path itself, never what it points at, and
-// keeps every folder open without delete sharing until the log is created:
-// none of them can be renamed away and replaced by a link in between.
+// A folder held so that it can be neither renamed nor deleted: opened for
+// listing and traversal without delete sharing, so any open for DELETE (which
+// a rename or a delete needs) fails with a sharing violation. A handle with
+// only FILE_READ_ATTRIBUTES (or SYNCHRONIZE, READ_CONTROL) takes no part in
+// sharing checks and holds nothing: the folder could be renamed away and a
+// link put in its place.
+constexpr ACCESS_MASK kFolderHold = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr ULONG kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+constexpr NTSTATUS kObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034);
+constexpr NTSTATUS kObjectPathNotFound = static_cast<NTSTATUS>(0xC000003A);
+
+// Opens `name`, one part of a path, inside the folder `hFolder` holds: the
+// part is looked up there, never through the path's other parts by name.
+NTSTATUS OpenInFolder(HANDLE hFolder, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                      ULONG disposition, ULONG options, HANDLE& hPart) {
+  hPart = INVALID_HANDLE_VALUE;
+  if (name.empty() || name.size() * sizeof(wchar_t) > 0xFFFE) return kObjectNameNotFound;
+  UNICODE_STRING ntName{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                        static_cast<USHORT>(name.size() * sizeof(wchar_t)), const_cast<PWSTR>(name.c_str())};
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &ntName, OBJ_CASE_INSENSITIVE, hFolder, nullptr);
+  IO_STATUS_BLOCK io{};
+  HANDLE h = nullptr;
+  const NTSTATUS status =
+      NtCreateFile(&h, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share, disposition,
+                   options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  if (NT_SUCCESS(status)) hPart = h;
+  return status;
+}
+
+// What an open part is: a folder, and a reparse point (a link, a junction, a
+// mount point), from the handle itself.
+bool DescribePart(HANDLE h, LogPathPart& part) {
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  part.exists = true;
+  if (!::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &info, sizeof info)) {
+    part.reparsePoint = true;  // what cannot be looked at is not trusted
+    return false;
+  }
+  part.directory = (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  part.reparsePoint = (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.ReparseTag != 0;
+  return true;
+}
+
+// Opens each part of the log's path itself, never what it points at, each
+// inside the folder before it, and holds every folder (see kFolderHold): only
+// the root (a drive or a share) is opened by its name. None of the folders can
+// then be renamed away and replaced by a link while the log is created in the
+// last one, or while it is open.
 class CHeldPathProbe : public ILogPathProbe {
  public:
   explicit CHeldPathProbe(LogPathFilter pfnFilter) : m_pfnFilter(pfnFilter) {}
@@ -78,31 +126,78 @@ class CHeldPathProbe : public ILogPathProbe {
 
   LogPathPart Probe(const std::wstring& path) override {
     LogPathPart part;
-    const HANDLE h =
-        ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-      FILE_ATTRIBUTE_TAG_INFO info{};
-      part.exists = true;
-      if (::GetFileInformationByHandleEx(h, FileAttributeTagInfo, &info, sizeof info)) {
-        part.directory = (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        part.reparsePoint = (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || info.ReparseTag != 0;
-      } else {
-        part.reparsePoint = true;  // what cannot be looked at is not trusted
-      }
-      m_held.push_back(h);
-    } else if (::GetLastError() != ERROR_FILE_NOT_FOUND && ::GetLastError() != ERROR_PATH_NOT_FOUND) {
-      // There, but not to be opened as it is (a pipe, a device, no access).
-      part.exists = true;
-      part.reparsePoint = true;
+    const size_t slash = path.rfind(L'\\');
+    if (slash == std::wstring::npos || !HoldParent(path.substr(0, slash + 1))) {
+      part.exists = part.reparsePoint = true;  // a folder before it that is not held is not trusted
+    } else {
+      ProbeIn(m_held.back(), path, path.substr(slash + 1), part);
     }
     if (m_pfnFilter) m_pfnFilter(path, part);
     return part;
   }
 
+  // The folder the log goes in, held, when `path`'s parent is the last folder
+  // held; null otherwise.
+  HANDLE FolderOf(const std::wstring& path) const {
+    const size_t slash = path.rfind(L'\\');
+    if (slash == std::wstring::npos || m_held.empty() || path.compare(0, slash + 1, m_heldPrefix) != 0)
+      return nullptr;
+    return m_held.back();
+  }
+
+  // Hands the held folders over to whoever keeps them open from now on.
+  std::vector<void*> Release() {
+    std::vector<void*> held;
+    held.swap(m_held);
+    m_heldPrefix.clear();
+    return held;
+  }
+
  private:
+  // `parent` (ending in a backslash) is the last folder held, or the root,
+  // which is then opened by its name and held.
+  bool HoldParent(const std::wstring& parent) {
+    if (!m_held.empty()) return parent == m_heldPrefix;
+    const HANDLE hRoot = ::CreateFileW(parent.c_str(), kFolderHold, kFolderShare, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (hRoot == INVALID_HANDLE_VALUE) return false;
+    m_held.push_back(hRoot);
+    m_heldPrefix = parent;
+    return true;
+  }
+
+  void ProbeIn(HANDLE hFolder, const std::wstring& path, const std::wstring& name, LogPathPart& part) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    NTSTATUS status =
+        OpenInFolder(hFolder, name, kFolderHold, kFolderShare, FILE_OPEN, FILE_DIRECTORY_FILE, h);
+    if (NT_SUCCESS(status)) {
+      if (DescribePart(h, part) && part.directory && !part.reparsePoint) {
+        m_held.push_back(h);
+        m_heldPrefix = path + L"\\";
+        return;
+      }
+      ::CloseHandle(h);
+      part.reparsePoint = true;  // a folder that is not one, or a link: not held
+      return;
+    }
+    if (status == kObjectNameNotFound || status == kObjectPathNotFound) return;  // not there
+    // Not a folder (the log file itself, or a file where a folder should be),
+    // or a folder that cannot be held: looked at, not held.
+    status = OpenInFolder(hFolder, name, FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, 0, h);
+    if (!NT_SUCCESS(status)) {
+      // There, but not to be opened as it is (a pipe, a device, no access).
+      part.exists = part.reparsePoint = true;
+      return;
+    }
+    // A folder here is one that refused the hold: not trusted either.
+    if (DescribePart(h, part) && part.directory) part.reparsePoint = true;
+    ::CloseHandle(h);
+  }
+
   LogPathFilter m_pfnFilter;
-  std::vector<HANDLE> m_held;
+  std::vector<HANDLE> m_held;  // the root, then each folder below it
+  std::wstring m_heldPrefix;   // the path of the last one held, ending in a backslash
 };
 
 std::wstring FullPath(const std::wstring& path) {
@@ -129,14 +224,17 @@ CRunLogFile::CRunLogFile(const std::wstring& path, LogPathFilter pfnFilter) {
   m_check = CheckLogPath(full, probe);
   if (full.empty()) m_check.verdict = LogPathVerdict::kNotFullPath;
   if (m_check.verdict != LogPathVerdict::kAccepted) return;
-  // Appended, and readable (even deletable) by others while the run goes on.
-  // The last part is opened as it is, never followed: a link put there since
-  // the check is opened itself, and refused below.
-  const HANDLE hFile =
-      ::CreateFileW(full.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (hFile == INVALID_HANDLE_VALUE) return;
+  // Created inside the last folder held, by its own name only. Appended, and
+  // readable (even deletable) by others while the run goes on. The file is
+  // opened as it is, never followed: a link put there since the check is
+  // opened itself, and refused below.
+  const HANDLE hFolder = probe.FolderOf(full);
+  HANDLE hFile = INVALID_HANDLE_VALUE;
+  if (!hFolder || !NT_SUCCESS(OpenInFolder(hFolder, full.substr(full.rfind(L'\\') + 1),
+                                           FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE, hFile)))
+    return;
   if (!IsPlainFile(hFile)) {
     ::CloseHandle(hFile);
     m_check.verdict = LogPathVerdict::kThroughLink;
@@ -144,11 +242,13 @@ CRunLogFile::CRunLogFile(const std::wstring& path, LogPathFilter pfnFilter) {
     return;
   }
   g_hFile = hFile;
+  m_heldFolders = probe.Release();
   SetRunLogSink(WriteEvent);
   SetRunLogFlush(FlushEvents);
 }
 
 CRunLogFile::~CRunLogFile() {
+  for (HANDLE h : m_heldFolders) ::CloseHandle(h);
   std::lock_guard<std::mutex> lock(g_mutex);
   if (g_hFile == INVALID_HANDLE_VALUE) return;
   SetRunLogSink(nullptr);

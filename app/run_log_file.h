@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/log_path.h"
 
@@ -20,7 +21,8 @@ class CRunLogFile {
   // junction or a mount point in any part, a device's or a pipe's name, or a
   // last part that is a file with a second name is refused before anything
   // is created, so nobody can aim the log at a file they could not write
-  // themselves. A share's path (\\server\share\...) is taken.
+  // themselves. A share's path (\\server\share\...) is taken. Every folder
+  // of the path stays held (neither renamed nor deleted) while the log is open.
   explicit CRunLogFile(const std::wstring& path, LogPathFilter pfnFilter = nullptr);
   ~CRunLogFile();
   CRunLogFile(const CRunLogFile&) = delete;
@@ -32,4 +34,5 @@ class CRunLogFile {
 
  private:
   LogPathCheck m_check;
+  std::vector<void*> m_heldFolders;  // handles: the root, then each folder down to the log's
 };

@@ -60,13 +60,15 @@ reg_value() {  # NAME: the value's data as reg prints it, from the 64-bit view
 }
 
 case_record() {
-  begin_case record "after /s and /c the registry holds the last attempt and the last check"
+  begin_case record "after /s (log at \\\\?\\C:\\...) and /c the registry holds the last attempt and the last check"
   local view
   for view in 64 32; do $WINE64 reg delete 'HKLM\SOFTWARE\Vorn\TbtFwUpdate' /f /reg:$view </dev/null >/dev/null 2>&1; done
   use_run_sim record_update
   configure_provider
-  run_silent record_update "$NEWER" /s
+  # Its log named with the long-path prefix, taken like the path it spells.
+  run_silent record_update "$NEWER" /s '/l=\\?\C:\e2e\record_update\log.txt'
   expect_eq "exit code of /s" 0x00000000 "$(exit_code)"
+  expect_true 'the log named \\?\C:\... was kept' grep -q 'result: 0x00000000 STATUS_OK' "$RUN_DIR/log.txt"
   local sha version
   sha=$(sha256sum "$NEWER" | cut -d' ' -f1)
   version=$(tr -d '[:space:]' <"$E2E_SAMPLES/controller.version")

@@ -103,22 +103,33 @@ case_check_during_window_write() {
   end_case
 }
 
-# A program takes the lock's name first with a DACL that grants nobody
-# anything: the run is not told another update runs; it names the squatter.
+# A program takes the lock's name first, as a mutex with a DACL that grants
+# nobody anything, as an event or as a semaphore: the run is not told another
+# update runs; it names the squatter.
 case_lock_name_taken() {
-  begin_case lock_name_taken "the lock's name held with a deny-all DACL: 0x10430012, said as it is, nothing touched"
+  begin_case lock_name_taken "the lock's name held by a deny-all mutex, an event, a semaphore: 0x10430012, said as it is, nothing touched"
   configure_provider
-  # Lets the name go by itself after 10 s, before the next case.
-  inspector squat 10000 >"$E2E_OUT/squat.out" &
-  local squatter=$!
-  sleep 2
-  run_silent lock-taken "$NEWER" /s '/l=C:\e2e\lock-taken\log.txt'
-  wait "$squatter"
-  expect_eq "the squatter held the name" holding "$(tr -d '\r' <"$E2E_OUT/squat.out")"
-  expect_eq "exit code" 0x10430012 "$(exit_code)"
-  expect_true "its log names the object as not ours" \
-    log_has 'update lock: Global\TbtFwUpdate.OneUpdatePerMachine exists but grants this run no access' "$RUN_DIR/log.txt"
-  expect_true "nothing claims another update" bash -c "! grep -qi 'another update' '$RUN_DIR/launcher.out' '$RUN_DIR/log.txt'"
-  expect_true "it never opened the device" bash -c "! grep -q 'ACPI control device' '$RUN_DIR/log.txt'"
+  local kind said
+  for kind in mutex event semaphore; do
+    # Lets the name go by itself after 8 s, before the next run.
+    inspector squat 8000 "$kind" >"$E2E_OUT/squat-$kind.out" &
+    local squatter=$!
+    sleep 2
+    run_silent "lock-taken-$kind" "$NEWER" /s "/l=C:\\e2e\\lock-taken-$kind\\log.txt"
+    wait "$squatter"
+    expect_eq "the squatter held the name as a $kind" holding "$(tr -d '\r' <"$E2E_OUT/squat-$kind.out")"
+    expect_eq "exit code ($kind)" 0x10430012 "$(exit_code)"
+    expect_true "its console line names the status ($kind)" grep -q '^0x10430012 ERR_LOCK_NOT_OURS ' "$RUN_DIR/launcher.out"
+    case $kind in
+      mutex) said='exists but grants this run no access' ;;
+      event) said='is held by an object of type Event (owner S-1-5-' ;;
+      semaphore) said='is held by an object of type Semaphore (owner S-1-5-' ;;
+    esac
+    expect_true "its log names what holds the name ($kind)" grep -qF "$said" "$RUN_DIR/log.txt"
+    expect_true "nothing claims another update ($kind)" \
+      bash -c "! grep -qi -e 'another update' -e 'another run' -e ERR_ALREADY_RUNNING '$RUN_DIR/launcher.out' '$RUN_DIR/log.txt'"
+    expect_true "it never opened the device ($kind)" bash -c "! grep -q 'ACPI control device' '$RUN_DIR/log.txt'"
+    cp -f "$RUN_DIR/log.txt" "$E2E_OUT/lock_name_taken-$kind-log.txt" 2>/dev/null
+  done
   end_case
 }

@@ -55,9 +55,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 1; i < args.size(); ++i)
     deployment = deployment || SameIgnoringCase(args[i], L"/s") || SameIgnoringCase(args[i], L"/c");
 
-  // A check-only run is always silent, and a log path is always a file name.
+  // A check-only run is always silent, and a log path is always a file name:
+  // its one '?' may be that of a leading \\?\ before a drive or UNC\.
   FUZZ_ASSERT(!options.checkOnly || options.silent);
-  FUZZ_ASSERT(options.logPath.find_first_of(L"\"*?") == std::wstring::npos);
+  FUZZ_ASSERT(options.logPath.find_first_of(L"\"*") == std::wstring::npos);
+  const std::wstring& log = options.logPath;
+  const bool longPath = log.compare(0, 4, L"\\\\?\\") == 0 &&
+                        ((log.size() >= 7 && log[5] == L':' && log[6] == L'\\') ||
+                         (log.size() > 8 && SameIgnoringCase(log.substr(4, 4), L"unc\\")));
+  FUZZ_ASSERT(log.find(L'?', longPath ? 3 : 0) == std::wstring::npos);
 
   if (!options.badArgument.empty()) {
     // Only a deployment line is refused, naming one of its own arguments, and

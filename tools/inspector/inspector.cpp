@@ -17,8 +17,10 @@
 //                                              silent run's hidden one) WM_QUERYENDSESSION
 //                                              (prints its answer) or WM_ENDSESSION TRUE, as
 //                                              Windows does at a log-off or shutdown
-//   inspector squat <ms>                       take the update lock's name first, with a
-//                                              DACL that grants nobody anything, for <ms>
+//   inspector squat <ms> [mutex|event|semaphore]
+//                                              take the update lock's name first, as that
+//                                              object (a mutex unless named), with a DACL
+//                                              that grants nobody anything, for <ms>
 //
 // The program is found by its image name, TbtFwUpdate.exe unless %INSPECT_EXE%
 // names another, or by its process id when %INSPECT_PID% gives one (several
@@ -386,16 +388,30 @@ int SendSession(const std::wstring& what, LPARAM lParam) {
   return 0;
 }
 
-int Squat(DWORD ms) {
+// Takes the update lock's name first as a mutex, an event or a semaphore,
+// each with a DACL that grants nobody anything.
+int Squat(DWORD ms, const std::wstring& kind) {
   PSECURITY_DESCRIPTOR pSd = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P", SDDL_REVISION_1, &pSd, nullptr)) return 2;
   SECURITY_ATTRIBUTES sa{sizeof(sa), pSd, FALSE};
-  HANDLE hMutex = CreateMutexW(&sa, FALSE, L"Global\\TbtFwUpdate.OneUpdatePerMachine");
+  const wchar_t* pszName = L"Global\\TbtFwUpdate.OneUpdatePerMachine";
+  HANDLE hObject = nullptr;
+  if (kind == L"mutex") {
+    hObject = CreateMutexW(&sa, FALSE, pszName);
+  } else if (kind == L"event") {
+    hObject = CreateEventW(&sa, TRUE, FALSE, pszName);
+  } else if (kind == L"semaphore") {
+    hObject = CreateSemaphoreW(&sa, 0, 1, pszName);
+  } else {
+    LocalFree(pSd);
+    return 3;
+  }
+  const DWORD dwError = GetLastError();
   LocalFree(pSd);
-  if (!hMutex || GetLastError() == ERROR_ALREADY_EXISTS) return 1;
+  if (!hObject || dwError == ERROR_ALREADY_EXISTS) return 1;
   Out("holding");
   Sleep(ms);
-  CloseHandle(hMutex);
+  CloseHandle(hObject);
   return 0;
 }
 
@@ -403,7 +419,7 @@ int Usage() {
   Err("usage: inspector launch <record> <exe> [args...] | wait-window [ms] | wait [--any] [--timeout ms] "
       "<id>:<state>... | state | point <id> | click <id> | post <id> | close | ini <ini> <langid-hex> <key> "
       "| "
-      "session query|end [lparam-hex] | squat <ms>");
+      "session query|end [lparam-hex] | squat <ms> [mutex|event|semaphore]");
   return 3;
 }
 
@@ -455,6 +471,7 @@ int wmain(int argc, wchar_t** argv) {
     return SendSession(args[0],
                        args.size() > 1 ? static_cast<LPARAM>(wcstoul(args[1].c_str(), nullptr, 16)) : 0);
   }
-  if (command == L"squat" && args.size() == 1) return Squat(wcstoul(args[0].c_str(), nullptr, 10));
+  if (command == L"squat" && (args.size() == 1 || args.size() == 2))
+    return Squat(wcstoul(args[0].c_str(), nullptr, 10), args.size() == 2 ? args[1] : L"mutex");
   return Usage();
 }

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <sddl.h>
+#include <winternl.h>
 
 #include "app/run_log.h"
 #include "tests/win/controller/iat_patch.h"
@@ -22,6 +23,9 @@
 #include "update/update_lock.h"
 #include "update/update_run.h"
 #include "update_dlg_fixture.h"
+
+extern "C" NTSTATUS NTAPI NtCreateSymbolicLinkObject(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                                     PUNICODE_STRING);
 
 namespace {
 
@@ -273,19 +277,44 @@ bool Logged(const char* part) {
 // The machine's update lock as another run leaves it (held by a thread that
 // waits, or taken by a thread that ended without releasing it), or its name
 // taken first by a program without administrator rights: with a deny-all
-// DACL, or open to all but owned by the user.
+// DACL, or open to all but owned by the user; by an event or a semaphore; or
+// by a symbolic link to a mutex made as a run makes the lock, which its maker
+// could aim elsewhere for the next run.
 class OtherRun {
  public:
-  enum Mode { kHolds, kDied, kDenies, kUserOwned };
+  enum Mode { kHolds, kDied, kDenies, kUserOwned, kEvent, kSemaphore, kLink };
   explicit OtherRun(Mode mode) : m_hDone(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    if (mode == kDenies || mode == kUserOwned) {
+    if (mode == kDenies || mode == kUserOwned || mode == kEvent || mode == kSemaphore) {
       std::wstring sddl = L"D:P";
       if (mode == kUserOwned) sddl = L"O:" + UserSid() + L"D:P(A;;GA;;;WD)";
       PSECURITY_DESCRIPTOR pSd = nullptr;
       ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &pSd, nullptr);
       SECURITY_ATTRIBUTES sa{sizeof(sa), pSd, FALSE};
-      m_hMutex = ::CreateMutexW(&sa, FALSE, kUpdateLockName);
+      if (mode == kEvent) {
+        m_hMutex = ::CreateEventW(&sa, TRUE, FALSE, kUpdateLockName);
+      } else if (mode == kSemaphore) {
+        m_hMutex = ::CreateSemaphoreW(&sa, 0, 1, kUpdateLockName);
+      } else {
+        m_hMutex = ::CreateMutexW(&sa, FALSE, kUpdateLockName);
+      }
       ::LocalFree(pSd);
+      return;
+    }
+    if (mode == kLink) {
+      PSECURITY_DESCRIPTOR pSd = nullptr;
+      ::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)",
+                                                             SDDL_REVISION_1, &pSd, nullptr);
+      SECURITY_ATTRIBUTES sa{sizeof(sa), pSd, FALSE};
+      m_hTarget = ::CreateMutexW(&sa, FALSE, L"Global\\TbtFwUpdate.Elsewhere");
+      ::LocalFree(pSd);
+      UNICODE_STRING name, target;
+      ::RtlInitUnicodeString(&name, L"\\BaseNamedObjects\\TbtFwUpdate.OneUpdatePerMachine");
+      ::RtlInitUnicodeString(&target, L"\\BaseNamedObjects\\TbtFwUpdate.Elsewhere");
+      OBJECT_ATTRIBUTES attributes;
+      InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+      if (!m_hTarget ||
+          !NT_SUCCESS(NtCreateSymbolicLinkObject(&m_hMutex, 0xF0001 /* all access */, &attributes, &target)))
+        m_hMutex = nullptr;
       return;
     }
     HANDLE hTaken = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -304,6 +333,7 @@ class OtherRun {
     ::SetEvent(m_hDone);
     if (m_thread.joinable()) m_thread.join();
     if (m_hMutex) ::CloseHandle(m_hMutex);
+    if (m_hTarget) ::CloseHandle(m_hTarget);
     ::CloseHandle(m_hDone);
   }
   bool ready() const { return m_hMutex != nullptr; }
@@ -325,7 +355,8 @@ class OtherRun {
     return sid;
   }
   HANDLE m_hDone;
-  HANDLE m_hMutex = nullptr;
+  HANDLE m_hMutex = nullptr;  // or the object, or the link, that holds the name
+  HANDLE m_hTarget = nullptr;
   std::thread m_thread;
 };
 
@@ -393,6 +424,13 @@ TEST_F(UpdateDlgTest, AnotherUpdateOnTheMachineLeavesTheDeviceAlone) {
       {"name taken, no access", OtherRun::kDenies, ERR_LOCK_NOT_OURS, "exists but grants this run no access"},
       {"name taken, owned by the user", OtherRun::kUserOwned, ERR_LOCK_NOT_OURS,
        "exists but is owned by S-1-5-21-"},
+      // Never called another run: no run of this tool makes anything but its mutex there.
+      {"name taken by an event", OtherRun::kEvent, ERR_LOCK_NOT_OURS,
+       "held by an object of type Event (owner S-1-5-21-"},
+      {"name taken by a semaphore", OtherRun::kSemaphore, ERR_LOCK_NOT_OURS,
+       "held by an object of type Semaphore (owner S-1-5-21-"},
+      {"name taken by a link to a lock-like mutex", OtherRun::kLink, ERR_LOCK_NOT_OURS,
+       "held by an object of type SymbolicLink"},
   };
   SetRunLogSink(KeepLog);
   for (const auto& c : cases) {
