@@ -99,7 +99,7 @@ if [ $unsigned = 0 ]; then
 fi
 
 cd "$root"
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --package
 # Is it an image at all? The offline checker's layout probe (header words,
 # section, device id), the same code the program runs.
 cmake --preset host >/dev/null
