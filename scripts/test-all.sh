@@ -8,7 +8,7 @@
 # scripts/i386-namespace. Ends with each stage's time and "N passed, M failed".
 set -uo pipefail
 self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")  # re-run inside the namespace from the top folder
-cd "$(dirname "$self")/.."
+cd "$(dirname "$self")/.." || exit 1
 root=$PWD
 FUZZ_SECONDS=${FUZZ_SECONDS:-40}  # each of the three targets
 
