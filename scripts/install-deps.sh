@@ -74,7 +74,14 @@ apt_update() {
 if [ ${#need[@]} -gt 0 ]; then
   echo "install-deps: installing ${need[*]}"
   apt_update
-  DEBIAN_FRONTEND=noninteractive $TBT_SUDO apt-get install -y -q --no-install-recommends ${apt_opts[@]+"${apt_opts[@]}"} "${need[@]}"
+  if ! DEBIAN_FRONTEND=noninteractive $TBT_SUDO apt-get install -y -q --no-install-recommends \
+    ${apt_opts[@]+"${apt_opts[@]}"} "${need[@]}"; then
+    # What apt says then ("held broken packages") hides the cause.
+    [ ${#apt_opts[@]} = 0 ] || echo "install-deps: without the index that did not arrive, an amd64 library" \
+      "installed from its suite can be newer than any i386 one apt sees, and the two must match. Run this" \
+      "again once apt-get update succeeds (the mirror has synced)." >&2
+    exit 1
+  fi
 else
   echo "install-deps: everything present"
 fi
