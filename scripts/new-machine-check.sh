@@ -3,10 +3,10 @@
 # Debian root (debootstrap --variant=minbase, from the Debian mirror this
 # machine's own apt sources name), gives it only what a new machine of the
 # project's kind has (git, g++, make, cmake, GoogleTest and GoogleMock,
-# clang-format, clang-tidy, python3; no recommended packages), puts a clone of
-# this checkout's HEAD in /root/TbtFwUpdate, and runs scripts/demo.sh, then
-# scripts/test-all.sh there as root with a clean environment, as a new user
-# would. Prints each command's time, its last lines and test-all's
+# clang-format, clang-tidy, python3, at the release's own versions; no
+# recommended packages), puts a clone of this checkout's HEAD in
+# /root/TbtFwUpdate, and runs scripts/demo.sh, then scripts/test-all.sh there
+# as root with a clean environment, as a new user would. Prints each command's time, its last lines and test-all's
 # "N passed, M failed".
 #
 #   scripts/new-machine-check.sh [--dir DIR] [--keep] [--suite CODENAME]
@@ -167,9 +167,15 @@ printf 'Types: deb\nURIs: %s\nSuites: %s %s-updates\nComponents: main\nSigned-By
   "$mirror" "$suite" "$suite" "$keyring" "$security" "$suite" "$keyring" >"$dir/etc/apt/sources.list.d/debian.sources"
 cp -L /etc/resolv.conf "$dir/etc/resolv.conf" && cp -L /etc/hosts "$dir/etc/hosts" ||
   cannot "cannot give the root this machine's name service"
+# A new machine of the project's kind holds its release's own versions of
+# these (none from the security or updates suites): the root's come from that
+# suite too, while its sources name all three, as the machine's do. From
+# another suite an amd64 library can be newer than any i386 one a mirror
+# serves, which wine32 must match.
 new_machine=(git g++ make cmake googletest libgtest-dev libgmock-dev clang-format clang-tidy python3)
-step "what a new machine has (${new_machine[*]})" "$logs/new-machine-packages.log" "${in_root[@]}" sh -c \
-  "apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends ${new_machine[*]}" ||
+step "what a new machine has (${new_machine[*]})" "$logs/new-machine-packages.log" "${in_root[@]}" \
+  env DEBIAN_FRONTEND=noninteractive sh -c 'suite=$1; shift; apt-get update -q || true
+    exec apt-get install -y -q --no-install-recommends -t "$suite" "$@"' _ "$suite" "${new_machine[@]}" ||
   cannot "the root could not get what a new machine has"
 waited /dev/null "${in_root[@]}" unshare -Urm true && userns="can" || userns="cannot"
 say "inside the root, a user namespace (scripts/i386-namespace's) $userns be made"
