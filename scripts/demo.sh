@@ -12,7 +12,8 @@
 #   scripts/demo.sh --interactive   on your own $DISPLAY: the window stays
 #                                   open for you to press Update yourself
 set -euo pipefail
-cd "$(dirname "$0")/.."
+self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")  # re-run inside the namespace from the top folder
+cd "$(dirname "$self")/.."
 root=$PWD
 interactive=0
 [ "${1:-}" = --interactive ] && interactive=1
@@ -24,7 +25,7 @@ fi
 # The preset folders unless told otherwise (engineers keep their own builds).
 [ -n "${TBT_I386_NS:-}" ] || bash scripts/install-deps.sh --demo  # not again once inside the namespace
 . scripts/wine-env.sh  # TBT_WIN_PRESET: win32, or win64 where 32-bit programs cannot be run at all
-tbt_enter_i386 "$0" "$@"
+tbt_enter_i386 "$self" "$@"
 host_build=${DEMO_HOST_BUILD:-build/host}
 product_build=${DEMO_PRODUCT_BUILD:-build/$TBT_WIN_PRESET}
 

@@ -7,10 +7,16 @@
 # provider), then runs tests/e2e/run_e2e.sh under Xvfb with a compositor.
 # Records of every run go to build/e2e-out. Last line: "N passed, M failed".
 set -uo pipefail
-cd "$(dirname "$0")/.." || exit 1
+self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")  # re-run inside the namespace from the top folder
+cd "$(dirname "$self")/.." || exit 1
 root=$PWD
+# What the runs need beside the demo's (file; zip, unzip, python3 for the
+# release case), installed before the namespace, where nothing can be.
+if [ -z "${TBT_I386_NS:-}" ]; then
+  bash scripts/install-deps.sh --e2e || { echo "e2e: cannot install what the runs need"; echo "0 passed, 1 failed"; exit 1; }
+fi
 . scripts/wine-env.sh  # TBT_WIN_PRESET: the build whose programs this machine can run
-tbt_enter_i386 "$0" "$@"
+tbt_enter_i386 "$self" "$@"
 product_build=${E2E_PRODUCT_BUILD:-build/$TBT_WIN_PRESET}
 win64=build/e2e-win64
 export E2E_OUT="$root/build/e2e-out"

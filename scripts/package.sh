@@ -30,6 +30,9 @@
 # Any failure leaves no zip of this version behind, neither a partial one nor
 # one of an earlier run.
 set -euo pipefail
+# The password is for the signer alone: kept in this shell, never handed to
+# the installs, cmake or the compilers.
+export -n SIGN_PASSWORD 2>/dev/null || true
 caller=$PWD
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -76,11 +79,16 @@ rm -f "$zip_path"
 [ $# -eq 1 ] || die "one image per release ($# given): a release is bound to the SHA-256 of its one image"
 image=$(from_caller "$1")
 [ -f "$image" ] && [ -r "$image" ] || die "not a readable file: $1"
-[ -s "$image" ] || die "empty image: $1"
 name=$(basename -- "$image")
 shopt -s nocasematch
 [[ "$name" == *.bin ]] || die "the program loads data\\*.bin only: $1"
 shopt -u nocasematch
+# From here on only this copy counts: it is probed, hashed, bound and
+# shipped, whatever becomes of the caller's file during the build.
+mkdir "$work/image"
+cp -- "$image" "$work/image/$name" || die "cannot copy $1"
+image=$work/image/$name
+[ -s "$image" ] || die "empty image: $1"
 
 if [ $unsigned = 0 ]; then
   [ -n "${SIGN_PFX:-}" ] || die "no SIGN_PFX: refusing to package an unsigned exe (give --unsigned to mean it)"
@@ -91,7 +99,7 @@ if [ $unsigned = 0 ]; then
 fi
 
 cd "$root"
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --package
 # Is it an image at all? The offline checker's layout probe (header words,
 # section, device id), the same code the program runs.
 cmake --preset host >/dev/null

@@ -7,7 +7,8 @@
 # the kernel refuses 32-bit programs, all of it runs inside the namespace of
 # scripts/i386-namespace. Ends with each stage's time and "N passed, M failed".
 set -uo pipefail
-cd "$(dirname "$0")/.."
+self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")  # re-run inside the namespace from the top folder
+cd "$(dirname "$self")/.." || exit 1
 root=$PWD
 FUZZ_SECONDS=${FUZZ_SECONDS:-40}  # each of the three targets
 
@@ -17,7 +18,7 @@ if [ -z "${TBT_I386_NS:-}" ]; then  # not yet re-run inside the namespace
   export TBT_INSTALL_SECS=$(($(date +%s) - TBT_STARTED))
 fi
 . scripts/wine-env.sh  # TBT_WIN_PRESET: win32, or win64 where 32-bit programs cannot be run at all
-tbt_enter_i386 "$0" "$@"
+tbt_enter_i386 "$self" "$@"
 
 passed=0 failed=0
 stage_names=("install what is missing") stage_secs=("${TBT_INSTALL_SECS:-0}") stage_started=$SECONDS
@@ -125,6 +126,15 @@ fi
 
 stage "package: the release zip, signed with a throwaway certificate"
 if bash tests/package/check_package.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+
+stage "scripts: installs from a suite the machine's sources lack, against apt and a local mirror"
+bash tests/scripts/apt_suite_test.sh 2>&1 | tee build/scripts-tests.log
+line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' build/scripts-tests.log | tail -n1)
+if [ -n "$line" ]; then
+  passed=$((passed + $(cut -d' ' -f1 <<<"$line"))); failed=$((failed + $(cut -d' ' -f3 <<<"$line")))
+else
+  failed=$((failed + 1))
+fi
 
 if [ -x scripts/e2e.sh ]; then
   start_e2e  # where the win32 build failed, they still build what they need

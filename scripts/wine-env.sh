@@ -20,10 +20,18 @@ tbt_i386_namespace_works() {
     unshare -Urm -- "$TBT_ROOT/scripts/i386-namespace" true 2>/dev/null
 }
 
-tbt_enter_i386() {  # "$0" "$@" of the calling script
+# The script is named by its path as resolved before any cd of the caller's.
+tbt_enter_i386() {  # SCRIPT "$@" of the calling script
   [ "$TBT_WIN_PRESET" = win32 ] && ! tbt_i386_runs && tbt_i386_namespace_works || return 0
+  local script=$1
+  shift
+  case $script in /*) ;; *) script=$PWD/$script ;; esac
+  if [ ! -f "$script" ]; then
+    echo "wine-env: cannot re-run $script inside the namespace: no such file (give the script's own path)" >&2
+    exit 1
+  fi
   export TBT_I386_NS=1
-  exec unshare -Urm -- "$TBT_ROOT/scripts/i386-namespace" "$@"
+  exec unshare -Urm -- "$TBT_ROOT/scripts/i386-namespace" "$script" "$@"
 }
 
 # Where 32-bit programs cannot be made to run at all, the Windows suites run

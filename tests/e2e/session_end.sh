@@ -31,10 +31,12 @@ log_seconds() {  # LOG PATTERN1 PATTERN2
     split(a, x, ":"); split(b, y, ":"); printf "%.3f", (y[1]-x[1])*3600 + (y[2]-x[2])*60 + y[3]-x[3] }'
 }
 
-# Windows' forced end of a session 5 s into a run (in its first wait): the
-# warning, then WM_ENDSESSION TRUE. $1: what the warning must be answered.
-end_session_5s_in() {
-  sleep 5
+# Windows' forced end of a session in a run's first wait, once its log says
+# the wait has begun: the warning, then WM_ENDSESSION TRUE. $1: what the
+# warning must be answered.
+end_session_in_first_wait() {
+  expect_true "the first wait began" \
+    wait_for_text 'service ThunderboltService: start requested; waiting 10000 ms' "$RUN_DIR/log.txt" 60
   expect_eq "WM_QUERYENDSESSION answered" "$1" "$(inspector session query | tr -d '\r')"
   inspector session end 1 >/dev/null 2>&1
 }
@@ -56,12 +58,12 @@ expect_stopped_by_session_end() {
   expect_true "the log ends with 1115" grep -q 'result: 0x0000045B ERROR_SHUTDOWN_IN_PROGRESS' "$RUN_DIR/log.txt"
 }
 
-# A silent run (OPTION /s or /c) whose session ends 5 s in, before any write;
+# A silent run (OPTION /s or /c) whose session ends in its first wait, before any write;
 # its record VALUE and log say so.
 silent_run_ended_by_session() {  # NAME OPTION VALUE
   unset INSPECT_PID  # a window's of an earlier run
   launch_silent "$1" "$NEWER" "$2" "/l=C:\\e2e\\$1\\log.txt"
-  end_session_5s_in 1
+  end_session_in_first_wait 1
   wait "$SILENT"
   RUN_DIR=$SILENT_DIR expect_stopped_by_session_end "$3"
 }
@@ -74,7 +76,7 @@ case_session_end_before_write() {
   configure_provider
   if start_product end-before-window "$NEWER" '/l=C:\e2e\end-before-window\log.txt'; then
     press 1003 || fail "could not press Update"
-    end_session_5s_in 0
+    end_session_in_first_wait 0
     wait_exit 5 || fail "the window did not end"
     expect_stopped_by_session_end LastAttemptStatus
   else
@@ -114,7 +116,7 @@ case_killed_during_write() {
   launch_silent killed "$NEWER" /s '/l=C:\e2e\killed\log.txt'
   local killed_dir=$SILENT_DIR pid
   expect_true "the image was handed over" wait_for_text 'UpdateFirmware: handing the image' "$killed_dir/log.txt" 60
-  sleep 1
+  expect_true "the service began the write" wait_for_text 'WRITE begin bytes=' "$SIM/provider.log" 60
   RUN_WIN='C:\e2e\killed'
   pid=$(product_pid) && kill -9 "$pid"
   wait "$SILENT"
@@ -182,10 +184,9 @@ case_device_off_during_write() {
   begin_case device_off_during_write "kill -9 during the write, then DEVS 0 by hand: the write goes on, the fault is recorded"
   configure_provider UpdateLatencyMs=15000
   launch_silent off-during-write "$NEWER" /s
-  local _
-  for _ in $(seq 1 300); do grep -q '^t=[0-9.]* WRITE begin' "$SIM/provider.log" 2>/dev/null && break; sleep 0.1; done
-  sleep 2
-  local pid
+  # The service records the write's beginning once the ACPI stand-in knows of it.
+  wait_for_text 'WRITE begin bytes=' "$SIM/provider.log" 30
+  local pid _
   pid=$(product_pid) && kill -9 "$pid"
   wait "$SILENT"
   expect_true "the write had begun before the kill" grep -q 'WRITE begin bytes=' "$SIM/provider.log"

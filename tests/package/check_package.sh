@@ -37,7 +37,22 @@ cat >"$work/shim/osslsigncode" <<EOF
 echo signed >>"$work/signings"
 exec $(command -v osslsigncode) "\$@"
 EOF
-chmod +x "$work/shim/osslsigncode"
+# Builds and installs get no password (cmake's environment is what the
+# compilers inherit); TAMPER_IMAGE names a file that a build of the release
+# replaces with another image, as a change made during the build would.
+cat >"$work/shim/cmake" <<EOF
+#!/bin/sh
+echo "\$*" >>"$work/cmake-runs"
+env | grep -v '^PW=' | grep -qF -- "\$PW" && echo "cmake \$*" >>"$work/env-leaks"
+case " \$* " in
+  *" --build "*release-*)
+    if [ -n "\${TAMPER_IMAGE:-}" ] && [ ! -e "$work/tampered" ]; then
+      cp -f "$repo/samples/update-other-board.bin" "\$TAMPER_IMAGE" && echo "\$*" >"$work/tampered"
+    fi ;;
+esac
+exec $(command -v cmake) "\$@"
+EOF
+chmod +x "$work/shim/osslsigncode" "$work/shim/cmake"
 
 PATH=$work/shim:$PATH SIGN_PFX=$work/ci.pfx SIGN_PASSWORD=$PW SIGN_CAFILE=$work/cert.pem \
   scripts/package.sh --out "$out" "$image" >"$work/log" 2>&1 || { cat "$work/log"; fail "signed packaging failed"; }
@@ -45,6 +60,8 @@ PATH=$work/shim:$PATH SIGN_PFX=$work/ci.pfx SIGN_PASSWORD=$PW SIGN_CAFILE=$work/
 [ -s "$work/signings" ] || fail "osslsigncode was not run through the check's shim"
 [ ! -s "$work/leaks" ] || fail "the password was in a file while signing: $(cat "$work/leaks")"
 grep -rlF -- "$PW" "$TMPDIR" "$out" build/release-win32 2>/dev/null && fail "the password is in a file after signing"
+[ -s "$work/cmake-runs" ] || fail "cmake was not run through the check's shim"
+[ ! -s "$work/env-leaks" ] || fail "the password was in the environment of: $(cat "$work/env-leaks")"
 
 want=$'README-deploy.txt\nSHA256SUMS\nTbtFwUpdate.exe\ndata/Update.ini\ndata/update-newer.bin'
 got=$(unzip -Z1 "$zip" | LC_ALL=C sort)
@@ -65,13 +82,20 @@ grep -q '^## ' <(tail -n +2 "$work/x/README-deploy.txt") && fail "README-deploy.
   build/win32/bin/TbtFwUpdate.exe || fail "the developer's build is bound"
 
 # Unsigned only when asked, and then named so; paths from the caller's folder.
+# The caller's image is replaced during the build: the zip still ships the
+# image as it was given, the one the exe is bound to.
 mkdir -p "$work/caller/img" && cp "$image" "$work/caller/img/"
-(cd "$work/caller" && "$repo/scripts/package.sh" --unsigned --out rel img/update-newer.bin) >"$work/log" 2>&1 ||
+(cd "$work/caller" && PATH=$work/shim:$PATH TAMPER_IMAGE=$work/caller/img/update-newer.bin \
+  "$repo/scripts/package.sh" --unsigned --out rel img/update-newer.bin) >"$work/log" 2>&1 ||
   { cat "$work/log"; fail "unsigned packaging failed"; }
+[ -s "$work/tampered" ] || fail "the image was not replaced during the build"
 unsigned_zip=$work/caller/rel/TbtFwUpdate-$version-unsigned.zip
-unzip -q -o "$unsigned_zip" TbtFwUpdate.exe -d "$work/u" &&
+unzip -q -o "$unsigned_zip" -d "$work/u" &&
   ! osslsigncode verify -CAfile "$work/cert.pem" -in "$work/u/TbtFwUpdate.exe" >/dev/null 2>&1 ||
   fail "the unsigned package is missing or carries a signature"
+cmp -s "$work/u/data/update-newer.bin" "$image" || fail "the zip ships the image as it was changed during the build"
+grep -qaF "$(sha256sum <"$image" | cut -c1-64)" "$work/u/TbtFwUpdate.exe" ||
+  fail "the unsigned exe is not bound to the image it was given"
 
 # Each refusal leaves no zip: neither a new one nor the one an earlier run left.
 printf 'not an image\n' >"$work/notes.bin"
