@@ -48,7 +48,7 @@ run_update() {
 expect_failure_window() {  # TEXT EXIT_CODE
   expect_control 1004 1 - "$1"
   expect_control 1 1 1
-  expect_control 2 1 1 "$(ini_text $LANG_ID IDS_EXIT)"  # the close cross's name
+  expect_control 2 1 1 "$(ini_text $LANG_ID IDS_CLOSE)"  # the close cross's own name
   expect_control 1003 0 -
   expect_control 1006 0 -
   expect_control 1007 0 -

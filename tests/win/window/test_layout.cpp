@@ -258,7 +258,7 @@ TEST_F(LayoutTest, TextsFollowTheUpdateStateLanguageAndFacesTheSystemLanguage) {
   } const texts[] = {{IDC_UPDATE, L"IDS_UPDATE"},     {IDOK, L"IDS_EXIT"},
                      {IDC_MESSAGE, L"IDS_PROMPT"},    {IDC_CAUTION, L"IDS_CAUTION"},
                      {IDC_SHUTDOWN, L"IDS_SHUTDOWN"}, {IDC_LATER, L"IDS_SHUTDOWN_LATER"},
-                     {IDCANCEL, L"IDS_EXIT"}};  // the close cross's name, never drawn
+                     {IDCANCEL, L"IDS_CLOSE"}};  // the close cross's own name, never drawn
   for (const auto& t : texts) {
     EXPECT_EQ(WindowText(::GetDlgItem(m_dlg.m_hWnd, t.id)), TestText(t.key, kTestLangJapanese)) << t.id;
   }
