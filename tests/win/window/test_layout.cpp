@@ -349,7 +349,8 @@ TEST_F(LayoutTest, ColoursAndAlignments) {
                        {&m_dlg.m_btnExit, kWhite, kWhite, kWhite},
                        {&m_dlg.m_btnShutdown, kWhite, kWhite, kWhite},
                        {&m_dlg.m_btnLater, 0xFF464646, kWhite, kWhite},
-                       {&m_dlg.m_btnClose, 0xFF000000, 0xFF000000, 0xFF000000}};
+                       // Never drawn as text: the colour of the cross's focus ring.
+                       {&m_dlg.m_btnClose, kWhite, kWhite, kWhite}};
   for (const auto& b : buttons) {
     EXPECT_EQ(ColourOf(b.button->m_brNormalText), b.normal);
     EXPECT_EQ(ColourOf(b.button->m_brHoverText), b.hover);

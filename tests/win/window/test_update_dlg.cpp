@@ -296,6 +296,76 @@ TEST_F(UpdateDlgTest, SpinnerAdvancesOneFramePerTickAndWraps) {
   EXPECT_FALSE(m_dlg.m_picSpinner.m_bVisible);
 }
 
+// Where the focus ring of a button lies (see DrawFocusRing): the middle of
+// its top and left bands. True when both have `colour`.
+bool RingOf(const Surface& s, HWND hButton, uint32_t colour) {
+  RECT rc{};
+  ::GetWindowRect(hButton, &rc);
+  ::MapWindowPoints(nullptr, ::GetParent(hButton), reinterpret_cast<POINT*>(&rc), 2);
+  const int band = std::max(1, static_cast<int>(rc.bottom - rc.top) / 38);
+  return Near(s.At((rc.left + rc.right) / 2, rc.top + 3 * band), colour, 8) &&
+         Near(s.At(rc.left + 3 * band, (rc.top + rc.bottom) / 2), colour, 8);
+}
+
+// The pixels of a button's rectangle.
+std::vector<uint32_t> PixelsOf(const Surface& s, HWND hButton) {
+  RECT rc{};
+  ::GetWindowRect(hButton, &rc);
+  ::MapWindowPoints(nullptr, ::GetParent(hButton), reinterpret_cast<POINT*>(&rc), 2);
+  std::vector<uint32_t> pixels;
+  for (int y = rc.top; y < rc.bottom; ++y)
+    for (int x = rc.left; x < rc.right; ++x) pixels.push_back(s.At(x, y));
+  return pixels;
+}
+
+// The success page at this screen class, driven as a person does: Tab and
+// the pointer. The focused button carries the ring, the hovered one only its
+// hover art, so the two never look alike; and Enter presses the focused one.
+TEST_F(UpdateDlgTest, FocusShowsWhichButtonEnterPressesApartFromHover) {
+  Create();
+  Click(m_hDlg, IDC_UPDATE);
+  ASSERT_EQ(m_dlg.GetPhase(), UpdatePhase::kSucceeded);
+  HWND hShutdown = m_dlg.m_btnShutdown.m_hWnd, hLater = m_dlg.m_btnLater.m_hWnd;
+  ASSERT_EQ(::GetFocus(), hShutdown);
+  auto key = [this](WPARAM vk) {
+    MSG msg{::GetFocus(), WM_KEYDOWN, vk, 0x00000001, ::GetTickCount(), {}};
+    return ::IsDialogMessageW(m_hDlg, &msg);
+  };
+  auto pointAt = [](CSkinButton& button) {
+    RECT rc{};
+    button.GetWindowRect(&rc);
+    ::SetCursorPos((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
+    ::SendMessageW(button.m_hWnd, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+    for (int i = 0; i < 100 && !(button.m_nState & SKIN_STATE_HOVER); ++i) PumpMessages(10);
+  };
+  constexpr uint32_t kLaterCaption = 0xFF464646, kWhite = 0xFFFFFFFF;
+
+  pointAt(m_dlg.m_btnLater);
+  // Focus on Shut down (shown once the keyboard is used), pointer on Later.
+  ::SendMessageW(m_hDlg, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+  PumpMessages(20);
+  const Surface first = RenderSurface(m_dlg);
+  EXPECT_TRUE(RingOf(first, hShutdown, kWhite));
+  EXPECT_FALSE(RingOf(first, hLater, kWhite));
+
+  // Tab to Later, pointer on Shut down.
+  ASSERT_TRUE(key(VK_TAB));
+  ASSERT_EQ(::GetFocus(), hLater);
+  pointAt(m_dlg.m_btnShutdown);
+  ASSERT_EQ(m_dlg.m_btnLater.m_nState & SKIN_STATE_HOVER, 0u);
+  const Surface second = RenderSurface(m_dlg);
+  EXPECT_TRUE(RingOf(second, hLater, kLaterCaption)) << "the focus is on Later";
+  EXPECT_FALSE(RingOf(second, hShutdown, kWhite)) << "the pointer on Shut down shows no ring";
+  EXPECT_NE(PixelsOf(first, hShutdown), PixelsOf(second, hShutdown)) << "Shut down focused vs hovered";
+  EXPECT_NE(PixelsOf(first, hLater), PixelsOf(second, hLater)) << "Later hovered vs focused";
+
+  ASSERT_TRUE(key(VK_RETURN));
+  PumpMessages(50);
+  EXPECT_EQ(Fake().powerOffCalls, 0)
+      << "Enter pressed Later, under the focus, not Shut down under the pointer";
+  EXPECT_FALSE(::IsWindowVisible(m_hDlg)) << "Later closed the window";
+}
+
 TEST_F(UpdateDlgTest, ResultTextKeepsTheCodeWholeWhenTheTextIsTooLong) {
   m_dlg.m_state.m_wLangId = kTestLangLongError;
   Create();
