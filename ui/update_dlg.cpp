@@ -341,17 +341,21 @@ void CUpdateDlg::DispatchWhileBusy(bool& bQuit, WPARAM& nQuitCode) {
   }
 }
 
-// Keys and clicks given in the last tick of the write, or while its outcome
-// was being put up, were meant for the busy window: they are dropped, not
-// handed to the page that follows. Posted commands stay: the dialog guards
-// itself against each of them by its phase.
+// Keys, clicks and the commands they post (Alt+F4 posts SC_CLOSE), given in
+// the last tick of the write or while its outcome was being put up, were meant
+// for the busy window, which refuses them: they are dropped, not handed to the
+// page that follows. Whatever came earlier was handled, and refused, in its
+// tick; nothing of ours posts these while the worker runs.
 void CUpdateDlg::DropInputFromTheBusyPhase() {
+  static const UINT kRanges[][2] = {{WM_KEYFIRST, WM_KEYLAST},
+                                    {WM_MOUSEFIRST, WM_MOUSELAST},
+                                    {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK},
+                                    {WM_CLOSE, WM_CLOSE},
+                                    {WM_COMMAND, WM_SYSCOMMAND}};
   MSG msg;
-  while (::PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
-  }
-  while (::PeekMessageW(&msg, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
-  }
-  while (::PeekMessageW(&msg, nullptr, WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK, PM_REMOVE)) {
+  for (const auto& range : kRanges) {
+    while (::PeekMessageW(&msg, nullptr, range[0], range[1], PM_REMOVE)) {
+    }
   }
 }
 

@@ -86,8 +86,8 @@ class CUpdateDlg : public CLayeredDialog {
   bool RunWorker();
   // One tick's messages while the worker runs (see RunWorker).
   void DispatchWhileBusy(bool& bQuit, WPARAM& nQuitCode);
-  // Removes the keys and clicks still queued from the busy phase, once the
-  // page that follows it is up.
+  // Removes the keys, clicks and close commands still queued from the busy
+  // phase, once the page that follows it is up.
   static void DropInputFromTheBusyPhase();
   // A close attempt during the write (Esc, Alt+F4, the close cross, Exit):
   // nothing stops, and a line says why.

@@ -923,8 +923,9 @@ TEST(UpdateDlgModalTest, CommandsDuringTheRunChangeNothing) {
 
 // Esc or Alt+F4 held during the write (a burst of auto-repeated keys), then
 // nothing: the keys meet the busy window, which refuses them, and none of them
-// reaches the success page, which stays until Later. Early in the write the
-// loop handles them; at its very end they are still queued when the page comes.
+// (nor a close they lead to) reaches the success page, which stays until
+// Later. Early in the write the loop handles them; at its very end they are
+// still queued when the page comes.
 TEST(UpdateDlgModalTest, KeysHeldDuringTheWriteNeverReachTheNextPage) {
   const struct {
     const char* what;
@@ -936,6 +937,10 @@ TEST(UpdateDlgModalTest, KeysHeldDuringTheWriteNeverReachTheNextPage) {
       {"Esc held early in the write", WM_KEYDOWN, VK_ESCAPE, 0x40010001, 600},
       {"Esc held as the write ends", WM_KEYDOWN, VK_ESCAPE, 0x40010001, 0},
       {"Alt+F4 held", WM_SYSKEYDOWN, VK_F4, 0x603E0001, 600},
+      // What Alt+F4 posts, and a close posted by another program, still queued
+      // as the write ends.
+      {"SC_CLOSE as the write ends", WM_SYSCOMMAND, SC_CLOSE, 0, 0},
+      {"Cancel posted as the write ends", WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
