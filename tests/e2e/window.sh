@@ -280,9 +280,12 @@ case_keys_held_during_write() {
   local win
   win=$(xdotool search --onlyvisible --classname TbtFwUpdate.exe | head -n1)
   [ -n "$win" ] && xdotool windowfocus --sync "$win" || fail "the window cannot take the keyboard"
-  # Held through most of the write (its first 10 s wait and the hand-over),
-  # the X server repeating it: far more keys than one a tick.
-  xdotool keydown Escape sleep 12 keyup Escape
+  # Held through the first half of the write (its first 10 s wait, until the
+  # image is handed over), the X server repeating it: far more keys than one
+  # a tick.
+  xdotool keydown Escape
+  wait_for_text 'method=UpdateFirmware' "$SIM/provider.log" 60 || fail "the image was not handed over"
+  xdotool keyup Escape
   read_state
   expect_true "the window stays through the held key" grep -q '^window vis=1' "$RUN_DIR/state.txt"
   expect_control 1005 1 - "$(ini_text 409 IDS_SHUTDOWN_BLOCKED)"  # the line that says why
