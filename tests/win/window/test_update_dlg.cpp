@@ -955,7 +955,7 @@ TEST(UpdateDlgModalTest, KeysHeldDuringTheWriteNeverReachTheNextPage) {
         for (int i = 0; i < 100; ++i) ::PostMessageW(hDlg, c.message, c.key, c.lParam);
       };
       Click(hDlg, IDC_UPDATE);
-      d.Later(300, [&](CScriptedUpdateDlg& d2) {
+      d.WhenIdle(300, [&](CScriptedUpdateDlg& d2) {
         shownUntilLater = ::IsWindowVisible(d2.m_hWnd) != FALSE;
         page = MatchesState(d2.m_hWnd, kStateSuccess, TestText(L"IDS_SUCCESS"));
         Click(d2.m_hWnd, IDC_LATER);

@@ -6,7 +6,7 @@
 
 namespace {
 constexpr UINT WM_TEST_SCRIPT = WM_APP + 40;
-constexpr UINT_PTR kLaterTimer = 40;
+constexpr UINT_PTR kIdleTimer = 40;
 
 bool Matches(HWND hDlg, int nId, const char* code, std::string* why) {
   const CtrlState state = StateOf(hDlg, nId);
@@ -90,15 +90,15 @@ LRESULT CScriptedUpdateDlg::OnScript(WPARAM, LPARAM) {
   return 0;
 }
 
-void CScriptedUpdateDlg::Later(DWORD ms, std::function<void(CScriptedUpdateDlg&)> step) {
-  m_later = std::move(step);
-  ::SetTimer(m_hWnd, kLaterTimer, ms, nullptr);
+void CScriptedUpdateDlg::WhenIdle(DWORD ms, std::function<void(CScriptedUpdateDlg&)> step) {
+  m_whenIdle = std::move(step);
+  ::SetTimer(m_hWnd, kIdleTimer, ms, nullptr);
 }
 
 LRESULT CScriptedUpdateDlg::OnTimer(WPARAM wParam, LPARAM) {
-  if (wParam != kLaterTimer) return Default();
-  ::KillTimer(m_hWnd, kLaterTimer);
-  auto step = std::move(m_later);
+  if (wParam != kIdleTimer) return Default();
+  ::KillTimer(m_hWnd, kIdleTimer);
+  auto step = std::move(m_whenIdle);
   if (step) step(*this);
   return 0;
 }

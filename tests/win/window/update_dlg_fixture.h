@@ -53,7 +53,7 @@ class CScriptedUpdateDlg : public CUpdateDlg {
   // Runs `step` from the modal loop once it has had nothing else to do for
   // `ms` (a timer comes only when no other message waits): whatever was
   // queued before, and all it led to, has been handled by then.
-  void Later(DWORD ms, std::function<void(CScriptedUpdateDlg&)> step);
+  void WhenIdle(DWORD ms, std::function<void(CScriptedUpdateDlg&)> step);
 
  protected:
   BOOL OnInitDialog() override;
@@ -63,6 +63,6 @@ class CScriptedUpdateDlg : public CUpdateDlg {
   }
   LRESULT OnScript(WPARAM, LPARAM);
   LRESULT OnTimer(WPARAM, LPARAM);
-  std::function<void(CScriptedUpdateDlg&)> m_later;
+  std::function<void(CScriptedUpdateDlg&)> m_whenIdle;
   DECLARE_MESSAGE_MAP()
 };
