@@ -21,9 +21,7 @@ constexpr UINT kFirstSpinnerFrame = 141;
 constexpr UINT kLastSpinnerFrame = 148;
 constexpr DWORD kTickMs = 100;
 
-// Texts added after Update.ini files were shipped (or, for the last, used by
-// the window only since): an older file lacks them, and the window must say
-// these things all the same.
+// What the window must say even with an Update.ini older than these texts.
 constexpr wchar_t kUpdatingFallback[] =
     L"The Thunderbolt firmware is being updated. Do not interrupt the update: keep this window open and the "
     L"computer switched on until it has finished.";
