@@ -123,11 +123,14 @@ void CUpdateDlg::LayoutControls() {
   if (LayoutVersionText(szText, kTextChars)) m_lblVersion.SetWindowTextW(szText);
   AddChild(&m_lblVersion);
 
-  // 2. Close cross: keeps its construction-time caption style. Its text is
-  // never drawn (a picture button) but is the name a screen reader gives it.
+  // 2. Close cross. Its text is never drawn (a picture button) but is the
+  // name a screen reader gives it, one of its own beside Exit's (English where
+  // Update.ini predates it); its colour is the focus ring's, on the dark header.
   place(m_btnClose, 1448, 38, 76, 76);
   m_btnClose.ModifyStyle(0, BS_BITMAP);
-  m_btnClose.SetWindowTextW(text(L"IDS_EXIT"));
+  m_btnClose.SetTextColor(kWhite);
+  LoadLocalizedStringOr(m_state.m_wLangId, L"IDS_CLOSE", L"Close", szText, kTextChars);
+  m_btnClose.SetWindowTextW(szText);
   m_btnClose.SetImages(130, 133, 132, 131, kArt, hRes, dScale);
   AddChild(&m_btnClose);
 

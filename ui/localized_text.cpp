@@ -136,3 +136,12 @@ void LoadLocalizedString(uint16_t langId, const wchar_t* key, wchar_t* out, uint
   if (!key || !out) return;
   LoadLocalizedStringFrom(LocalizedTextFile(), langId, key, out, size);
 }
+
+void LoadLocalizedStringOr(uint16_t langId, const wchar_t* key, const wchar_t* fallback, wchar_t* out,
+                           uint32_t size) {
+  LoadLocalizedString(langId, key, out, size);
+  if (!out || size == 0 || out[0] != L'\0' || !fallback) return;
+  const size_t nCopy = std::min<size_t>(std::wcslen(fallback), size - 1);
+  std::copy_n(fallback, nCopy, out);
+  out[nCopy] = L'\0';
+}

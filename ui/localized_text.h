@@ -12,6 +12,11 @@
 // anew on every call.
 void LoadLocalizedString(uint16_t langId, const wchar_t* key, wchar_t* out, uint32_t size);
 
+// The same, for a text added after Update.ini files were shipped: `fallback`
+// (English) when the file holds no such text for the language.
+void LoadLocalizedStringOr(uint16_t langId, const wchar_t* key, const wchar_t* fallback, wchar_t* out,
+                           uint32_t size);
+
 // The same lookup in a given file; LoadLocalizedString passes LocalizedTextFile().
 void LoadLocalizedStringFrom(const std::filesystem::path& iniFile, uint16_t langId, const wchar_t* key,
                              wchar_t* out, uint32_t size);

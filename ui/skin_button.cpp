@@ -1,5 +1,8 @@
 #include "ui/skin_button.h"
 
+#include <algorithm>
+#include <cmath>
+
 // clang-format off
 const Gdiplus::ColorMatrix kGrayscaleMatrix = {{
     {0.3f, 0.3f, 0.3f, 0.0f, 0.0f},
@@ -19,6 +22,34 @@ const Gdiplus::ColorMatrix kHighlightMatrix = {{
 
 namespace {
 constexpr Gdiplus::ARGB kBlack = 0xFF000000;
+
+// The focus cue: a ring inside the button's edge, in `colour` (the caption's,
+// which reads on the button's face whatever its art). Its band is a pixel per
+// 38 of the button's height, so two pixels on the large window's buttons and
+// one on the small window's; it lies three bands in, clear of the art's own
+// border, with corners that follow the art's.
+void DrawFocusRing(Gdiplus::Graphics* pGraphics, const Gdiplus::RectF& rect, const Gdiplus::Color& colour) {
+  const Gdiplus::REAL band = std::max(1.0f, std::floor(rect.Height / 38.0f));
+  // The pen is centred on its path, and a pixel's centre is at its whole
+  // coordinates (the last column at X + Width - 1): the band's rows and
+  // columns are covered whole, without blur, alike on every side.
+  const Gdiplus::REAL inset = band * 3 + (band - 1) / 2;
+  const Gdiplus::RectF ring(rect.X + inset, rect.Y + inset, rect.Width - 1 - 2 * inset,
+                            rect.Height - 1 - 2 * inset);
+  if (ring.Width <= 0 || ring.Height <= 0) return;
+  const Gdiplus::REAL d = std::min({band * 4, ring.Width, ring.Height});  // a corner's diameter
+  Gdiplus::GraphicsPath path;
+  path.AddArc(ring.X, ring.Y, d, d, 180.0f, 90.0f);
+  path.AddArc(ring.GetRight() - d, ring.Y, d, d, 270.0f, 90.0f);
+  path.AddArc(ring.GetRight() - d, ring.GetBottom() - d, d, d, 0.0f, 90.0f);
+  path.AddArc(ring.X, ring.GetBottom() - d, d, d, 90.0f, 90.0f);
+  path.CloseFigure();
+  const Gdiplus::GraphicsState state = pGraphics->Save();
+  pGraphics->SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+  Gdiplus::Pen pen(colour, band);
+  pGraphics->DrawPath(&pen, &path);
+  pGraphics->Restore(state);
+}
 
 // Draws the whole of `pImage` into `rect` through a colour matrix.
 void DrawThroughMatrix(Gdiplus::Graphics* pGraphics, ResourceImage* pImage, const Gdiplus::RectF& rect,
@@ -77,36 +108,39 @@ void CSkinButton::Draw(Gdiplus::Graphics* pGraphics) {
   const bool bDisabled = (m_nState & SKIN_STATE_DISABLED) != 0;
   const bool bHover = (m_nState & SKIN_STATE_HOVER) != 0;
   const bool bPressed = (m_nState & SKIN_STATE_PRESSED) != 0;
-  // The keyboard's focus looks like the pointer's hover, so a press with the
-  // Space bar shows the pressed art as a click does.
+  // The keyboard's focus has a look of its own (the ring below), so that
+  // hover never passes for it; a press with the Space bar shows the pressed
+  // art as a click does.
   const bool bFocus = !bDisabled && IsFocusShown();
-  const bool bHot = bHover || bFocus;
 
   if (bDisabled) {
     if (m_pImgDisabled)
       DrawArt(pGraphics, m_pImgDisabled, rect);
     else if (m_pImgNormal)
       DrawThroughMatrix(pGraphics, m_pImgNormal, rect, kGrayscaleMatrix);
-  } else if (bHot && bPressed) {
+  } else if ((bHover || bFocus) && bPressed) {
     if (m_pImgPressed)
       DrawArt(pGraphics, m_pImgPressed, rect);
     else if (m_pImgNormal)
       pGraphics->DrawImage(m_pImgNormal, Gdiplus::RectF(rect.X + 1, rect.Y + 1, rect.Width, rect.Height));
-  } else if (bHover || (bFocus && m_pImgHover)) {
+  } else if (bHover) {
     if (m_pImgHover)
       DrawArt(pGraphics, m_pImgHover, rect);
     else if (m_pImgNormal)
       DrawThroughMatrix(pGraphics, m_pImgNormal, rect, kHighlightMatrix);
   } else if (m_pImgNormal) {
     DrawArt(pGraphics, m_pImgNormal, rect);
-    if (bFocus) {
-      // No hover art to show the focus with: a one-pixel ring just inside
-      // the button, in the caption's colour, which reads on the button's face.
-      Gdiplus::Color colour;
-      m_brNormalText.GetColor(&colour);
-      Gdiplus::Pen pen(colour, 1.0f);
-      pGraphics->DrawRectangle(&pen, rect.X, rect.Y, rect.Width - 1, rect.Height - 1);
-    }
+  }
+
+  const Gdiplus::SolidBrush* pBrush = &m_brNormalText;
+  if (bPressed)
+    pBrush = &m_brPressedText;
+  else if (bHover)
+    pBrush = &m_brHoverText;
+  if (bFocus && m_pImgNormal) {
+    Gdiplus::Color colour;
+    pBrush->GetColor(&colour);
+    DrawFocusRing(pGraphics, rect, colour);
   }
 
   // A picture button (BS_BITMAP or BS_ICON) is all art; its text only names it.
@@ -114,13 +148,9 @@ void CSkinButton::Draw(Gdiplus::Graphics* pGraphics) {
   const std::wstring caption = GetCaption();
   if (caption.empty() || !m_pFont) return;
   Gdiplus::RectF layout = rect;
-  const Gdiplus::Brush* pBrush = &m_brNormalText;
   if (bPressed) {
     layout.X += 1;
     layout.Y += 1;
-    pBrush = &m_brPressedText;
-  } else if (bHot) {
-    pBrush = &m_brHoverText;
   }
   pGraphics->DrawString(caption.c_str(), static_cast<INT>(caption.size()), m_pFont, layout, &m_format,
                         pBrush);

@@ -8,7 +8,7 @@ enum : UINT {
   SKIN_STATE_DISABLED = 1,
   SKIN_STATE_HOVER = 2,
   SKIN_STATE_PRESSED = 4,
-  SKIN_STATE_FOCUS = 8,  // has the keyboard focus; drawn with the hover look while focus is shown
+  SKIN_STATE_FOCUS = 8,  // has the keyboard focus; a ring inside the edge while focus is shown
 };
 
 // Disabled without disabled art: every colour channel becomes the pixel's

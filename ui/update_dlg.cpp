@@ -19,10 +19,24 @@ namespace {
 constexpr UINT kResultChars = 256;
 constexpr UINT kFirstSpinnerFrame = 141;
 constexpr UINT kLastSpinnerFrame = 148;
+constexpr DWORD kTickMs = 100;
+
+// What the window must say even with an Update.ini older than these texts.
+constexpr wchar_t kUpdatingFallback[] =
+    L"The Thunderbolt firmware is being updated. Do not interrupt the update: keep this window open and the "
+    L"computer switched on until it has finished.";
+constexpr wchar_t kBlockedFallback[] =
+    L"A Thunderbolt firmware update is in progress. Wait until it has finished.";
+
+bool IsEscapeKey(const MSG& msg) {
+  return (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) && msg.wParam == VK_ESCAPE;
+}
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CUpdateDlg, CLayeredDialog)
 ON_WM_DESTROY()
+ON_WM_CLOSE()
+ON_WM_LBUTTONDOWN()
 ON_MESSAGE(WM_DISPLAYCHANGE, &CUpdateDlg::OnDisplayChange)
 ON_MESSAGE(WM_QUERYENDSESSION, &CUpdateDlg::OnQueryEndSession)
 ON_MESSAGE(WM_ENDSESSION, &CUpdateDlg::OnEndSession)
@@ -108,15 +122,62 @@ BOOL CUpdateDlg::OnInitDialog() {
 
 // Exit and the close cross are disabled while the worker runs, but a command
 // can still arrive (posted, or a click on a disabled control under some window
-// managers): the window must stay up until the outcome is shown.
+// managers): the window must stay up until the outcome is shown, and says why.
 void CUpdateDlg::OnOK() {
-  if (m_phase == UpdatePhase::kRunning) return;
+  if (m_phase == UpdatePhase::kRunning) return RefuseClose();
   CLayeredDialog::OnOK();
 }
 
 void CUpdateDlg::OnCancel() {
-  if (m_phase == UpdatePhase::kRunning) return;
+  if (m_phase == UpdatePhase::kRunning) return RefuseClose();
   CLayeredDialog::OnCancel();
+}
+
+// Alt+F4, the task list's Close and any other SC_CLOSE come as WM_CLOSE; the
+// dialog manager would only beep while the close cross is disabled.
+void CUpdateDlg::OnClose() {
+  if (m_phase == UpdatePhase::kRunning) return RefuseClose();
+  CLayeredDialog::OnClose();
+}
+
+// A click on a disabled control reaches the dialog: on the greyed close cross
+// or Exit during the write it is a close attempt, not the start of a drag.
+void CUpdateDlg::OnLButtonDown(UINT nFlags, POINT point) {
+  if (m_phase == UpdatePhase::kRunning) {
+    const HWND hHit = ::ChildWindowFromPointEx(m_hWnd, point, CWP_SKIPINVISIBLE);
+    if (hHit && (hHit == m_btnClose.m_hWnd || hHit == m_btnExit.m_hWnd)) return RefuseClose();
+  }
+  CLayeredDialog::OnLButtonDown(nFlags, point);
+}
+
+void CUpdateDlg::RefuseClose() {
+  if (m_bCloseRefused) return;  // said once is enough: a held key repeats
+  m_bCloseRefused = true;
+  wchar_t szLine[kResultChars] = L"";
+  LoadLocalizedStringOr(m_state.m_wLangId, L"IDS_SHUTDOWN_BLOCKED", kBlockedFallback, szLine, kResultChars);
+  SetLabelText(m_lblCaution, szLine);
+  m_picCautionIcon.ShowWindow(SW_SHOW);
+  m_lblCaution.ShowWindow(SW_SHOW);
+}
+
+// A screen reader reads a label's text as its name; the platform tells it of
+// a new window text only for the window itself, not for what it shows.
+void CUpdateDlg::SetLabelText(CSkinLabel& label, LPCWSTR pszText) {
+  label.SetWindowTextW(pszText);
+  ::NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, label.m_hWnd, OBJID_CLIENT, CHILDID_SELF);
+}
+
+void CUpdateDlg::ShowBusyState() {
+  wchar_t szBusy[kResultChars] = L"";
+  LoadLocalizedStringOr(m_state.m_wLangId, L"IDS_UPDATING", kUpdatingFallback, szBusy, kResultChars);
+  SetLabelText(m_lblMessage, szBusy);
+  m_btnExit.ShowWindow(SW_SHOW);
+  m_picSpinner.ShowWindow(SW_SHOW);
+  // A new layout hid the line a close attempt brought up: it comes back.
+  if (m_bCloseRefused) {
+    m_bCloseRefused = false;
+    RefuseClose();
+  }
 }
 
 void CUpdateDlg::OnUpdateClicked() {
@@ -135,7 +196,7 @@ void CUpdateDlg::OnUpdateClicked() {
   if (const TbtStatus refused = UpdateRunBegin(m_hLock, bAlreadyWritten)) {
     m_state.m_dwStatus = refused;
     UpdateResultText(m_state.m_dwStatus, m_state.m_wLangId, m_szResult, kResultChars);
-    m_lblMessage.SetWindowTextW(m_szResult);
+    SetLabelText(m_lblMessage, m_szResult);
     m_btnUpdate.ShowWindow(SW_HIDE);
     m_picIllustration.ShowWindow(SW_HIDE);
     m_btnExit.ShowWindow(SW_SHOW);
@@ -158,7 +219,7 @@ void CUpdateDlg::OnUpdateClicked() {
   if (precheck != UpdatePrecheck::kReady) EndAttempt();
   if (precheck == UpdatePrecheck::kDeviceMissing) {
     LoadLocalizedString(m_state.m_wLangId, L"IDS_FIND_NO_QMX", m_szResult, kResultChars);
-    m_lblMessage.SetWindowTextW(m_szResult);
+    SetLabelText(m_lblMessage, m_szResult);
     m_btnUpdate.ShowWindow(SW_HIDE);
     m_picIllustration.ShowWindow(SW_HIDE);
     m_btnExit.ShowWindow(SW_SHOW);
@@ -192,11 +253,16 @@ void CUpdateDlg::OnUpdateClicked() {
   }
   EndAttempt();
   ShowOutcome();
+  DropInputFromTheBusyPhase();
 }
 
 void CUpdateDlg::ShowOutcome() {
   UpdateResultText(m_state.m_dwStatus, m_state.m_wLangId, m_szResult, kResultChars);
-  m_lblMessage.SetWindowTextW(m_szResult);
+  SetLabelText(m_lblMessage, m_szResult);
+  // The outcome answers any close attempt.
+  m_bCloseRefused = false;
+  m_picCautionIcon.ShowWindow(SW_HIDE);
+  m_lblCaution.ShowWindow(SW_HIDE);
 
   m_btnExit.EnableWindow(TRUE);
   m_btnClose.EnableWindow(TRUE);
@@ -229,36 +295,66 @@ bool CUpdateDlg::RunWorker() {
   HANDLE hThread = ::CreateThread(nullptr, 0, UpdateWorker, &m_state, CREATE_SUSPENDED, nullptr);
   if (!hThread) return false;
   wchar_t szReason[kResultChars] = L"";
-  LoadLocalizedString(m_state.m_wLangId, L"IDS_SHUTDOWN_BLOCKED", szReason, kResultChars);
+  LoadLocalizedStringOr(m_state.m_wLangId, L"IDS_SHUTDOWN_BLOCKED", kBlockedFallback, szReason, kResultChars);
   SessionGuardBegin(m_hWnd, hThread, m_sessionEnd, szReason, SessionRun::kWriteVisible);
   ::ResumeThread(hThread);
 
-  m_picSpinner.ShowWindow(SW_SHOW);
+  ShowBusyState();
   bool bQuit = false;
   WPARAM nQuitCode = 0;
-  while (::WaitForSingleObject(hThread, 100) == WAIT_TIMEOUT) {
+  while (::WaitForSingleObject(hThread, kTickMs) == WAIT_TIMEOUT) {
     const double dScale = m_state.m_nScreenClass != 0 ? 1.0 : 0.5;
     m_picSpinner.SetImage(m_state.m_nSpinnerImage, L"IMG", AfxGetResourceHandle(), dScale);
     if (++m_state.m_nSpinnerImage > kLastSpinnerFrame) m_state.m_nSpinnerImage = kFirstSpinnerFrame;
     Compose();
-
-    MSG msg;
-    if (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        // Not ours to take: handed back once the worker is done.
-        bQuit = true;
-        nQuitCode = msg.wParam;
-      } else {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-      }
-    }
+    DispatchWhileBusy(bQuit, nQuitCode);
   }
   SessionGuardEnd();
   ::CloseHandle(hThread);
   m_picSpinner.ShowWindow(SW_HIDE);
   if (bQuit) ::PostQuitMessage(static_cast<int>(nQuitCode));
   return true;
+}
+
+// Every message queued, not one a tick: a held key comes thirty times a
+// second, and what the loop left would be handled by the page that follows,
+// which the person never meant to act on. Bounded by the tick, so that no
+// flood of input stops the spinner.
+void CUpdateDlg::DispatchWhileBusy(bool& bQuit, WPARAM& nQuitCode) {
+  const DWORD dwStart = ::GetTickCount();
+  MSG msg;
+  while (::GetTickCount() - dwStart < kTickMs && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      // Not ours to take: handed back once the worker is done.
+      bQuit = true;
+      nQuitCode = msg.wParam;
+    } else if (IsEscapeKey(msg)) {
+      // No control holds the focus while the worker runs, so the dialog
+      // manager never sees Esc (the window gets it as a system key).
+      RefuseClose();
+    } else {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+  }
+}
+
+// Keys, clicks and the commands they post (Alt+F4 posts SC_CLOSE), given in
+// the last tick of the write or while its outcome was being put up, were meant
+// for the busy window, which refuses them: they are dropped, not handed to the
+// page that follows. Whatever came earlier was handled, and refused, in its
+// tick; nothing of ours posts these while the worker runs.
+void CUpdateDlg::DropInputFromTheBusyPhase() {
+  static const UINT kRanges[][2] = {{WM_KEYFIRST, WM_KEYLAST},
+                                    {WM_MOUSEFIRST, WM_MOUSELAST},
+                                    {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK},
+                                    {WM_CLOSE, WM_CLOSE},
+                                    {WM_COMMAND, WM_SYSCOMMAND}};
+  MSG msg;
+  for (const auto& range : kRanges) {
+    while (::PeekMessageW(&msg, nullptr, range[0], range[1], PM_REMOVE)) {
+    }
+  }
 }
 
 void CUpdateDlg::OnShutdownClicked() {
@@ -324,17 +420,14 @@ void CUpdateDlg::OnSettingChange(UINT uFlags, LPCWSTR) {
 void CUpdateDlg::RestorePhaseState() {
   switch (m_phase) {
     case UpdatePhase::kPrompt: break;
-    case UpdatePhase::kRunning:
-      m_btnExit.ShowWindow(SW_SHOW);
-      m_picSpinner.ShowWindow(SW_SHOW);
-      break;
+    case UpdatePhase::kRunning: ShowBusyState(); break;
     case UpdatePhase::kDeviceMissing:
     case UpdatePhase::kFailed:
-      m_lblMessage.SetWindowTextW(m_szResult);
+      SetLabelText(m_lblMessage, m_szResult);
       m_btnExit.ShowWindow(SW_SHOW);
       break;
     case UpdatePhase::kSucceeded:
-      m_lblMessage.SetWindowTextW(m_szResult);
+      SetLabelText(m_lblMessage, m_szResult);
       m_btnShutdown.ShowWindow(SW_SHOW);
       m_btnLater.ShowWindow(SW_SHOW);
       break;

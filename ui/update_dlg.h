@@ -70,6 +70,8 @@ class CUpdateDlg : public CLayeredDialog {
   void LayoutControls() override;
 
   void OnDestroy();
+  void OnClose();
+  void OnLButtonDown(UINT nFlags, POINT point);
   LRESULT OnDisplayChange(WPARAM wParam, LPARAM lParam);
   LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam);
   LRESULT OnEndSession(WPARAM wParam, LPARAM lParam);
@@ -78,9 +80,23 @@ class CUpdateDlg : public CLayeredDialog {
   void OnShutdownClicked();
   void OnLaterClicked();
 
-  // Runs the worker to its end, animating the spinner and dispatching at most
-  // one message per 100 ms tick. False when the thread could not be started.
+  // Runs the worker to its end, animating the spinner every 100 ms tick and
+  // handling every message that came meanwhile, as the busy window does. False
+  // when the thread could not be started.
   bool RunWorker();
+  // One tick's messages while the worker runs (see RunWorker).
+  void DispatchWhileBusy(bool& bQuit, WPARAM& nQuitCode);
+  // Removes the keys, clicks and close commands still queued from the busy
+  // phase, once the page that follows it is up.
+  static void DropInputFromTheBusyPhase();
+  // A close attempt during the write (Esc, Alt+F4, the close cross, Exit):
+  // nothing stops, and a line says why.
+  void RefuseClose();
+  // Puts the message (or another label's text) on screen and tells assistive
+  // tools that it changed.
+  void SetLabelText(CSkinLabel& label, LPCWSTR pszText);
+  // What the window says while the worker runs.
+  void ShowBusyState();
   // After a press: closes the device channel, then lets other runs at the
   // machine; the window holds nothing while it waits for a person.
   void EndAttempt();
@@ -96,6 +112,7 @@ class CUpdateDlg : public CLayeredDialog {
   bool m_bUndrawable = false;     // the layout left the window without pixels
   wchar_t m_szResult[256] = L"";  // the result line on screen, once there is one
   HANDLE m_hLock = nullptr;       // the machine's update lock, held for one attempt
+  bool m_bCloseRefused = false;   // a close was attempted during this write: its line is shown
   SessionEnd m_sessionEnd;        // told by the session's messages, read by the worker (m_state)
 
   DECLARE_MESSAGE_MAP()

@@ -36,7 +36,9 @@ const wchar_t* const kKeys[] = {L"IDS_UPDATE",
                                 L"IDS_CHECK_ONLY_OK",
                                 L"IDS_BATTERY_UNATTENDED",
                                 L"IDS_NOT_RELEASED",
-                                L"IDS_RESTART_REQUIRED"};
+                                L"IDS_RESTART_REQUIRED",
+                                L"IDS_UPDATING",
+                                L"IDS_CLOSE"};
 
 struct Language {
   uint16_t langId;
@@ -182,14 +184,16 @@ TEST_F(ShippedTexts, TextsFitTheBuffersThatShowThem) {
     // The error text is followed by " (0X%08X)" in a 256-character buffer.
     EXPECT_LT(Text(lang.langId, L"IDS_ERROR").size(), 200u);
     // Result messages are fetched into 256 characters, layout texts into 512.
-    for (const wchar_t* k : {L"IDS_FIND_NO_QMX", L"IDS_SUCCESS", L"IDS_FIND_NO_SW", L"IDS_DOWNGRADE",
-                             L"IDS_BUSY", L"IDS_SHUTDOWN_BLOCKED", L"IDS_CHECK_ONLY_OK",
-                             L"IDS_BATTERY_UNATTENDED", L"IDS_NOT_RELEASED", L"IDS_RESTART_REQUIRED"}) {
+    for (const wchar_t* k :
+         {L"IDS_FIND_NO_QMX", L"IDS_SUCCESS", L"IDS_FIND_NO_SW", L"IDS_DOWNGRADE", L"IDS_BUSY",
+          L"IDS_SHUTDOWN_BLOCKED", L"IDS_CHECK_ONLY_OK", L"IDS_BATTERY_UNATTENDED", L"IDS_NOT_RELEASED",
+          L"IDS_RESTART_REQUIRED", L"IDS_UPDATING"}) {
       EXPECT_LT(Text(lang.langId, k, 512).size(), 255u);
       EXPECT_EQ(Text(lang.langId, k, 256), Text(lang.langId, k, 512));
     }
-    for (const wchar_t* k : {L"IDS_UPDATE", L"IDS_EXIT", L"IDS_SHUTDOWN", L"IDS_SHUTDOWN_LATER"}) {
-      EXPECT_LE(Text(lang.langId, k).size(), 16u) << "a button caption";
+    for (const wchar_t* k :
+         {L"IDS_UPDATE", L"IDS_EXIT", L"IDS_SHUTDOWN", L"IDS_SHUTDOWN_LATER", L"IDS_CLOSE"}) {
+      EXPECT_LE(Text(lang.langId, k).size(), 16u) << "a button caption or name";
     }
   }
 }

@@ -229,11 +229,20 @@ field() {  # field ID vis|en|text  (from the last read_state)
 ini_text() { inspector ini "$RUN_WIN\\data\\Update.ini" "$1" "$2" | tr -d '\r'; }
 
 # Milliseconds from the press of Update (the button disabled, its first
-# reaction) to the next change of the message (the result), from the timeline.
+# reaction) to the result, from the timeline: the message's next change, but
+# for the one to the text it shows while the update runs (IDS_UPDATING in the
+# language LANG_ID, 409 unless the case sets another).
 update_ms() {
-  awk '
+  BUSY="1004 vis=1 en=1 text=$(ini_text "${LANG_ID:-409}" IDS_UPDATING)" awk '
     /^\+[0-9]+ 1003 vis=[01] en=0/ && !start { start = substr($1, 2) + 0; next }
-    start && /^\+[0-9]+ 1004 / { print substr($1, 2) - start; exit }
+    start && /^\+[0-9]+ 1004 / {
+      line = $0
+      sub(/^\+[0-9]+ /, "", line)
+      sub(/\r$/, "", line)
+      if (line == ENVIRON["BUSY"]) next
+      print substr($1, 2) - start
+      exit
+    }
   ' "$RUN_DIR/timeline.txt"
 }
 

@@ -48,7 +48,7 @@ run_update() {
 expect_failure_window() {  # TEXT EXIT_CODE
   expect_control 1004 1 - "$1"
   expect_control 1 1 1
-  expect_control 2 1 1 "$(ini_text $LANG_ID IDS_EXIT)"  # the close cross's name
+  expect_control 2 1 1 "$(ini_text $LANG_ID IDS_CLOSE)"  # the close cross's own name
   expect_control 1003 0 -
   expect_control 1006 0 -
   expect_control 1007 0 -
@@ -132,7 +132,8 @@ PLAN=(
   "NOACPI no_acpi" "NOACPI closed_before_attempt"
   "NOPROVIDER no_provider"
   "FULL standins" "FULL success" "FULL other_board" "FULL older" "FULL older_downgradable" "FULL no_image"
-  "FULL japanese_provider_error" "FULL commands_during_run" "FULL faults" "FULL unattended_runs"
+  "FULL japanese_provider_error" "FULL commands_during_run" "FULL keys_held_during_write" "FULL faults"
+  "FULL unattended_runs"
   "FULL planted_dlls"
   "FULL two_silent_runs" "FULL window_while_silent_writes" "FULL check_during_window_write"
   "FULL end_session_during_write" "FULL session_end_before_write" "FULL session_end_at_prompt"

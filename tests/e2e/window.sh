@@ -1,5 +1,5 @@
 # shellcheck shell=bash
-# Runs with the window, pressed as a person would: the stand-ins, no device, no provider, the outcomes of an update, commands that reach the window during a run.
+# Runs with the window, pressed as a person would: the stand-ins, no device, no provider, the outcomes of an update, commands and keys that reach the window during a run.
 # Sourced by run_e2e.sh, which holds the shared helpers and the plan.
 
 # --- the stand-ins themselves, before the program is judged by them ------------
@@ -274,3 +274,72 @@ case_commands_during_run() {
   end_case
 }
 
+
+# --- the keyboard during the write ---------------------------------------------------
+
+# One pixel of the screen as RRGGBB.
+screen_pixel() { import -window root -crop "1x1+$1+$2" +repage -depth 8 txt:- 2>/dev/null | sed -n 's/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p' | head -n1; }
+
+case_keys_held_during_write() {
+  begin_case keys_held_during_write "Esc held during the write, then nothing: a line says why, the success page stays; Tab moves the focus ring to Later, Enter presses it"
+  configure_provider
+  if ! start_product keys-held "$NEWER"; then
+    fail "the window did not appear"
+    end_case
+    return
+  fi
+  press 1003 || fail "could not press Update"
+  inspector wait --timeout 20000 1006:visible || fail "no busy state"
+  read_state
+  expect_control 1004 1 - "$(ini_text 409 IDS_UPDATING)"
+  expect_control 2 1 0 "$(ini_text 409 IDS_CLOSE)"
+  expect_control 1005 0 -
+  local win
+  win=$(xdotool search --onlyvisible --classname TbtFwUpdate.exe | head -n1)
+  [ -n "$win" ] && xdotool windowfocus --sync "$win" || fail "the window cannot take the keyboard"
+  # Held through the first half of the write (its first 10 s wait, until the
+  # image is handed over), the X server repeating it: far more keys than one
+  # a tick.
+  xdotool keydown Escape
+  wait_for_text 'method=UpdateFirmware' "$SIM/provider.log" 60 || fail "the image was not handed over"
+  xdotool keyup Escape
+  read_state
+  expect_true "the window stays through the held key" grep -q '^window vis=1' "$RUN_DIR/state.txt"
+  expect_control 1005 1 - "$(ini_text 409 IDS_SHUTDOWN_BLOCKED)"  # the line that says why
+  expect_control 1004 1 - "$(ini_text 409 IDS_UPDATING)"
+  if ! inspector wait --timeout $RESULT_TIMEOUT_MS 1007:visible; then
+    fail "no result within $((RESULT_TIMEOUT_MS / 1000)) s"
+    end_case
+    return
+  fi
+  sleep 5
+  if ! kill -0 "$LAUNCHER" 2>/dev/null; then
+    fail "the program ended on its own after the success page ($(exit_code))"
+    end_case
+    return
+  fi
+  echo "  ok: the success page is still up 5 s later"
+  read_state
+  expect_control 1004 1 - "$(ini_text 409 IDS_SUCCESS)"
+  expect_control 1007 1 1
+  expect_control 1008 1 1
+  expect_control 1005 0 -
+  # The pointer on Shut down, Tab: the ring (two pixels, six in from the
+  # edge of the large window's 76-pixel buttons) is on Later, in its caption's
+  # grey, and not on Shut down, whose ring would be white.
+  local shut later sx sy lx ly
+  shut=$(inspector point 1007) && later=$(inspector point 1008) || fail "no buttons"
+  read -r sx sy <<<"$shut"
+  read -r lx ly <<<"$later"
+  xdotool mousemove 0 0 mousemove --sync "${sx:-0}" "${sy:-0}"
+  xdotool key Tab
+  sleep 1
+  import -window root "$E2E_OUT/keys_held_during_write-focus.png" 2>/dev/null
+  expect_eq "Later's ring" 464646 "$(screen_pixel "${lx:-0}" $((${ly:-0} - 32)))"
+  expect_true "no ring on Shut down under the pointer" test "$(screen_pixel "${sx:-0}" $((${sy:-0} - 32)))" != FFFFFF
+  xdotool key Return
+  wait_exit 20 || fail "the program did not end after Enter on Later"
+  expect_eq "exit code" 0x00000000 "$(exit_code)"
+  expect_device_cycle
+  end_case
+}

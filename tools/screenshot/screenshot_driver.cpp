@@ -1,6 +1,7 @@
 // Shows the update window in each of its looks, one after the other, for
 // shoot.sh to photograph: the prompt, the caution on battery, the busy
-// animation, success and a failure. The worker and the hardware are simulated
+// animation, success, success after Tab with the pointer on Shut down (the
+// focus ring on Later), and a failure. The worker and the hardware are simulated
 // here (this is a tool, not the product). For each look it writes
 // <dir>\<look>.ready holding the window's screen rectangle and waits for
 // <dir>\<look>.done.
@@ -112,6 +113,14 @@ int wmain(int argc, wchar_t** argv) {
     Click(g_hDlg, IDC_UPDATE);
     g_signalBusy = false;
     Signal(L"success", true);
+    // Tab, as a person does: the focus (and its ring) moves to Later; the
+    // pointer rests on Shut down, which shows its hover art only.
+    MSG tab{::GetFocus(), WM_KEYDOWN, VK_TAB, 0x000F0001, ::GetTickCount(), {}};
+    ::IsDialogMessageW(g_hDlg, &tab);
+    RECT rc{};
+    ::GetWindowRect(dlg.m_btnShutdown.m_hWnd, &rc);
+    ::SetCursorPos((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
+    Signal(L"keyboard", true);
     dlg.DestroyWindow();
   }
   {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Screenshots of the update window under a compositor, over an opaque
 # backdrop, at both screen classes and in English, Japanese, Traditional
-# Chinese and Korean: the prompt, the caution on battery, the busy animation, success and
-# a failure.
+# Chinese and Korean: the prompt, the caution on battery, the busy animation,
+# success, the keyboard's focus ring on Later with the pointer on Shut down,
+# and a failure.
 #
 #   tools/screenshot/shoot.sh BUILD_DIR OUT_DIR [WxH...]
 #
@@ -24,7 +25,7 @@ driver="$build/bin/screenshot_driver.exe"
 mkdir -p "$out"
 out="$(cd "$out" && pwd)"
 export TBT_GUI_PREFIX="${TBT_GUI_PREFIX:-$build/wineprefix-gui}"
-looks=(prompt battery busy success failure)
+looks=(prompt battery busy success keyboard failure)
 
 for screen in "${screens[@]}"; do
   w=${screen%x*}

@@ -34,12 +34,21 @@ struct Box {
 };
 
 const Box kBoxes[] = {
-    {L"IDS_PROMPT", L"", 1400, 180, false},      {L"IDS_FIND_NO_QMX", L"", 1400, 180, false},
-    {L"IDS_SUCCESS", L"", 1400, 180, false},     {L"IDS_FIND_NO_SW", L"", 1400, 180, false},
-    {L"IDS_DOWNGRADE", L"", 1400, 180, false},   {L"IDS_ERROR", L" (0X10430006)", 1400, 180, false},
-    {L"IDS_CAUTION", L"", 1000, 100, false},     {L"IDS_UPDATE", L"", 368, 76, true},
-    {L"IDS_EXIT", L"", 368, 76, true},           {L"IDS_SHUTDOWN", L"", 508, 76, true},
-    {L"IDS_SHUTDOWN_LATER", L"", 508, 76, true}, {L"IDS_BUSY", L"", 1400, 180, false},
+    {L"IDS_PROMPT", L"", 1400, 180, false},
+    {L"IDS_FIND_NO_QMX", L"", 1400, 180, false},
+    {L"IDS_SUCCESS", L"", 1400, 180, false},
+    {L"IDS_FIND_NO_SW", L"", 1400, 180, false},
+    {L"IDS_DOWNGRADE", L"", 1400, 180, false},
+    {L"IDS_ERROR", L" (0X10430006)", 1400, 180, false},
+    {L"IDS_CAUTION", L"", 1000, 100, false},
+    {L"IDS_UPDATE", L"", 368, 76, true},
+    {L"IDS_EXIT", L"", 368, 76, true},
+    {L"IDS_SHUTDOWN", L"", 508, 76, true},
+    {L"IDS_SHUTDOWN_LATER", L"", 508, 76, true},
+    {L"IDS_BUSY", L"", 1400, 180, false},
+    // While the update runs: the message, and the line a close attempt brings up.
+    {L"IDS_UPDATING", L"", 1400, 180, false},
+    {L"IDS_SHUTDOWN_BLOCKED", L"", 1000, 100, false},
 };
 
 std::wstring Text(uint16_t langId, const wchar_t* key) {

@@ -133,7 +133,7 @@ TEST_F(DisplayChangeTest, ChangeDuringTheRunKeepsTheBusyStateAndTheOutcome) {
     for (int i = 0; i < 3000; ++i) {
       if (i % 250 == 0 && SetDisplay(kSmall[changes % 2][0], kSmall[changes % 2][1])) ++changes;
       if (*static_cast<volatile int32_t*>(&state->m_nScreenClass) == 0)
-        during = MatchesState(hDlg, kStateRunning, TestText(L"IDS_PROMPT"));
+        during = MatchesState(hDlg, kStateRunning, TestText(L"IDS_UPDATING"));
       if (during) break;
       ::Sleep(20);
     }

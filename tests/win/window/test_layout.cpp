@@ -258,7 +258,7 @@ TEST_F(LayoutTest, TextsFollowTheUpdateStateLanguageAndFacesTheSystemLanguage) {
   } const texts[] = {{IDC_UPDATE, L"IDS_UPDATE"},     {IDOK, L"IDS_EXIT"},
                      {IDC_MESSAGE, L"IDS_PROMPT"},    {IDC_CAUTION, L"IDS_CAUTION"},
                      {IDC_SHUTDOWN, L"IDS_SHUTDOWN"}, {IDC_LATER, L"IDS_SHUTDOWN_LATER"},
-                     {IDCANCEL, L"IDS_EXIT"}};  // the close cross's name, never drawn
+                     {IDCANCEL, L"IDS_CLOSE"}};  // the close cross's own name, never drawn
   for (const auto& t : texts) {
     EXPECT_EQ(WindowText(::GetDlgItem(m_dlg.m_hWnd, t.id)), TestText(t.key, kTestLangJapanese)) << t.id;
   }
@@ -349,7 +349,8 @@ TEST_F(LayoutTest, ColoursAndAlignments) {
                        {&m_dlg.m_btnExit, kWhite, kWhite, kWhite},
                        {&m_dlg.m_btnShutdown, kWhite, kWhite, kWhite},
                        {&m_dlg.m_btnLater, 0xFF464646, kWhite, kWhite},
-                       {&m_dlg.m_btnClose, 0xFF000000, 0xFF000000, 0xFF000000}};
+                       // Never drawn as text: the colour of the cross's focus ring.
+                       {&m_dlg.m_btnClose, kWhite, kWhite, kWhite}};
   for (const auto& b : buttons) {
     EXPECT_EQ(ColourOf(b.button->m_brNormalText), b.normal);
     EXPECT_EQ(ColourOf(b.button->m_brHoverText), b.hover);

@@ -150,8 +150,9 @@ const ArtCase kArtCases[] = {
     // 1.05 x + 0.05: 222.75, 117.75, 65.25.
     {"hover, brightened fallback", SKIN_STATE_HOVER, false, 0xFFDF7641},
     {"hover pressed, shifted fallback", SKIN_STATE_HOVER | SKIN_STATE_PRESSED, false, kNormalArt},
-    // The keyboard's focus looks like hover, and a press on it like a click's.
-    {"focused", SKIN_STATE_FOCUS, true, kHoverArt},
+    // The keyboard's focus keeps the art (its cue is a ring, below), and a
+    // press on it looks like a click's.
+    {"focused", SKIN_STATE_FOCUS, true, kNormalArt},
     {"focused and pressed", SKIN_STATE_FOCUS | SKIN_STATE_PRESSED, true, kPressedArt},
     {"focused, disabled", SKIN_STATE_FOCUS | SKIN_STATE_DISABLED, true, kDisabledArt},
     {"focused without hover art", SKIN_STATE_FOCUS, false, kNormalArt},
@@ -411,10 +412,12 @@ TEST_F(SkinControlTest, DoubleClickPressesLikeAClick) {
 // presses it as it does the platform's own buttons.
 TEST_F(SkinControlTest, FocusedButtonShowsItAndSpacePressesIt) {
   CSkinButton& button = ArtButton(IDB_TEST_NORMAL, 0, IDB_TEST_HOVER, IDB_TEST_PRESSED);
+  button.SetTextColor(0xFFFFFFFF);
   ShowKeyboardCues(m_dlg->m_hWnd);
   ::SetFocus(button.m_hWnd);
   EXPECT_EQ(button.m_nState & SKIN_STATE_FOCUS, static_cast<UINT>(SKIN_STATE_FOCUS));
-  EXPECT_TRUE(Near(RenderSurface(*m_dlg).At(30, 20), kHoverArt, 2)) << "focus looks like hover";
+  EXPECT_TRUE(Near(RenderSurface(*m_dlg).At(30, 20), kNormalArt, 2)) << "focus is not hover";
+  EXPECT_EQ(RenderSurface(*m_dlg).At(30, 13), 0xFFFFFFFFu) << "its ring";
 
   ::SendMessageW(button.m_hWnd, WM_KEYDOWN, VK_SPACE, 0x00390001);
   EXPECT_TRUE(Near(RenderSurface(*m_dlg).At(30, 20), kPressedArt, 2)) << "Space down shows the press";
@@ -422,28 +425,56 @@ TEST_F(SkinControlTest, FocusedButtonShowsItAndSpacePressesIt) {
   ::SendMessageW(button.m_hWnd, WM_KEYUP, VK_SPACE, 0xC0390001);
   PumpMessages(20);
   EXPECT_EQ(m_dlg->m_nButton1Clicks, 1) << "Space up clicks";
-  EXPECT_TRUE(Near(RenderSurface(*m_dlg).At(30, 20), kHoverArt, 2));
+  EXPECT_TRUE(Near(RenderSurface(*m_dlg).At(30, 20), kNormalArt, 2));
 
   ::SetFocus(m_dlg->m_btn2.m_hWnd);
   EXPECT_EQ(button.m_nState & SKIN_STATE_FOCUS, 0u);
   EXPECT_TRUE(Near(RenderSurface(*m_dlg).At(30, 20), kNormalArt, 2));
 }
 
-// Without hover art the focus is a one-pixel ring just inside the button, in
-// the caption's colour.
-TEST_F(SkinControlTest, FocusWithoutHoverArtIsARing) {
-  CSkinButton& button = ArtButton(IDB_TEST_NORMAL, 0, 0, 0);
-  button.SetTextColor(0xFFFFFFFF);
+// With or without hover art, the focus is a ring of its own inside the
+// button, in the colour of the caption its state draws, at both scales: three
+// bands in from the edge, a band being a pixel per 38 of the height (two on
+// the large window's 76-pixel buttons, one on the small window's). Hover
+// alone never draws it.
+TEST_F(SkinControlTest, FocusIsARingOfItsOwnAtBothScales) {
+  constexpr uint32_t kNormalText = 0xFFFFFFFF, kHoverText = 0xFF00FFFF;
   ShowKeyboardCues(m_dlg->m_hWnd);
-  button.m_nState = SKIN_STATE_FOCUS;
-  const Surface s = RenderSurface(*m_dlg);
-  for (POINT pt :
-       {POINT{10, 10}, POINT{49, 10}, POINT{10, 29}, POINT{49, 29}, POINT{30, 10}, POINT{10, 20}}) {
-    EXPECT_EQ(s.At(pt.x, pt.y), 0xFFFFFFFFu) << pt.x << "," << pt.y;
+  const struct {
+    UINT state;
+    uint32_t ring;  // 0: none
+  } rows[] = {{SKIN_STATE_FOCUS, kNormalText},
+              {SKIN_STATE_HOVER, 0},
+              {SKIN_STATE_FOCUS | SKIN_STATE_HOVER, kHoverText},
+              {0, 0}};
+  for (int height : {76, 38}) {
+    for (bool allArt : {true, false}) {
+      CSkinButton& button = allArt ? ArtButton(IDB_TEST_NORMAL, 0, IDB_TEST_HOVER, IDB_TEST_PRESSED)
+                                   : ArtButton(IDB_TEST_NORMAL, 0, 0, 0);
+      CSurfaceDlg::Place(button, 4, 4, 110, height);
+      button.SetTextColor(kNormalText);
+      button.SetHoverTextColor(kHoverText);
+      const int band = height / 38, in = 4 + 3 * band, midX = 4 + 55, midY = 4 + height / 2;
+      for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "height " << height << (allArt ? ", all art" : ", normal art only")
+                                        << ", state " << row.state);
+        button.m_nState = row.state;
+        const Surface s = RenderSurface(*m_dlg);
+        if (!row.ring) {
+          for (uint32_t text : {kNormalText, kHoverText}) EXPECT_FALSE(Near(s.At(midX, in), text, 8));
+          continue;
+        }
+        for (int i = 0; i < band; ++i) {
+          EXPECT_TRUE(Near(s.At(midX, in + i), row.ring, 8)) << "top band " << std::hex << s.At(midX, in + i);
+          EXPECT_TRUE(Near(s.At(in + i, midY), row.ring, 8)) << "left band";
+          EXPECT_TRUE(Near(s.At(midX, 4 + height - 1 - 3 * band - i), row.ring, 8)) << "bottom band";
+        }
+        EXPECT_FALSE(Near(s.At(midX, in - 1), row.ring, 8)) << "clear of the edge";
+        EXPECT_FALSE(Near(s.At(midX, in + band), row.ring, 8)) << "one band wide";
+        EXPECT_FALSE(Near(s.At(midX, midY), row.ring, 8)) << "a ring, not a fill";
+      }
+    }
   }
-  EXPECT_EQ(s.At(11, 11), kNormalArt) << "one pixel wide";
-  EXPECT_EQ(s.At(9, 9), kBackground) << "inside the button";
-  EXPECT_EQ(s.At(50, 30), kBackground);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // animation, the buttons after the outcome, and what destruction releases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -145,18 +147,116 @@ TEST_F(UpdateDlgTest, RealButtonPressRunsTheWorkerOnItsOwnThreadWithTheSharedSta
   EXPECT_TRUE(MatchesState(m_hDlg, kStateSuccess, Text(L"IDS_SUCCESS")));
 }
 
+// What assistive tools are told: the changes of a window's name that the
+// platform does not announce itself (a control's text is its client's name).
+std::vector<HWND> g_renamed;
+void CALLBACK RecordRename(HWINEVENTHOOK, DWORD, HWND hWnd, LONG idObject, LONG idChild, DWORD, DWORD) {
+  if (idObject == OBJID_CLIENT && idChild == CHILDID_SELF) g_renamed.push_back(hWnd);
+}
+
+// The message says that the update runs and must not be interrupted, and a
+// screen reader is told of it as of the outcome that follows.
 TEST_F(UpdateDlgTest, WhileTheWorkerRunsTheWindowShowsTheBusyState) {
   Create();
+  const HWINEVENTHOOK hHook =
+      ::SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr, RecordRename,
+                        ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+  ASSERT_NE(hHook, nullptr);
+  g_renamed.clear();
   ::testing::AssertionResult during = ::testing::AssertionFailure() << "not sampled";
   HWND hDlg = m_hDlg;
-  Fake().during = [&during, hDlg](UpdateState*) {
-    ::Sleep(300);  // the window's thread is in its wait loop by now
-    during = MatchesState(hDlg, kStateRunning, TestText(L"IDS_PROMPT"));
+  Fake().during = [&during, hDlg](UpdateState* state) {
+    WaitForTicks(state, 2);  // the window's thread is in its wait loop by now
+    during = MatchesState(hDlg, kStateRunning, TestText(L"IDS_UPDATING"));
   };
   Fake().workerStatus = ERR_IMAGE_UNUSABLE;
   Click(m_hDlg, IDC_UPDATE);
+  PumpMessages(50);
+  ::UnhookWinEvent(hHook);
   EXPECT_TRUE(during);
   EXPECT_TRUE(MatchesState(m_hDlg, kStateFailure, Text(L"IDS_ERROR") + L" (0X10430005)"));
+  const HWND hMessage = ::GetDlgItem(m_hDlg, IDC_MESSAGE);
+  EXPECT_EQ(std::count(g_renamed.begin(), g_renamed.end(), hMessage), 2) << "the busy text, then the outcome";
+}
+
+// A close attempt during the write, by each way a person or another program
+// has: nothing stops, and a line says why until the outcome replaces it. Each
+// comes behind a burst of other keys (typing), which must not hold it up.
+TEST_F(UpdateDlgTest, ACloseAttemptDuringTheWriteSaysWhyAndStopsNothing) {
+  using Attempt = std::function<void(HWND)>;
+  auto post = [](UINT message, WPARAM wParam, LPARAM lParam) -> Attempt {
+    return [=](HWND hDlg) { ::PostMessageW(hDlg, message, wParam, lParam); };
+  };
+  // The pointer's own click: the platform hands a click on a disabled
+  // control to the dialog.
+  auto clickOn = [](int nId) -> Attempt {
+    return [nId](HWND hDlg) {
+      RECT rc{};
+      ::GetWindowRect(::GetDlgItem(hDlg, nId), &rc);
+      ::SetCursorPos((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
+      INPUT input[2] = {};
+      input[0].type = input[1].type = INPUT_MOUSE;
+      input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+      input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+      ::SendInput(2, input, sizeof(INPUT));
+    };
+  };
+  const std::wstring kOlderIni =
+      L"The Thunderbolt firmware is being updated. Do not interrupt the update: keep "
+      L"this window open and the computer switched on until it has finished.";
+  const struct {
+    const char* what;
+    Attempt attempt;
+    uint16_t lang = kTestLangEnglish;
+  } rows[] = {
+      {"Esc", post(WM_KEYDOWN, VK_ESCAPE, 0x00010001)},
+      {"Esc with no control focused", post(WM_SYSKEYDOWN, VK_ESCAPE, 0x00010001)},
+      {"Alt+F4", post(WM_SYSKEYDOWN, VK_F4, 0x203E0001)},
+      {"close", post(WM_CLOSE, 0, 0)},
+      {"the system menu's Close", post(WM_SYSCOMMAND, SC_CLOSE, 0)},
+      {"Cancel posted", post(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0)},
+      {"Exit posted", post(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0)},
+      {"a click on the greyed cross", clickOn(IDCANCEL)},
+      {"a click on the greyed Exit", clickOn(IDOK)},
+      {"Esc, with an Update.ini older than the texts", post(WM_KEYDOWN, VK_ESCAPE, 0x00010001),
+       kTestLangLongError},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Fake().Reset();
+    CUpdateDlg dlg;
+    dlg.m_state.m_wLangId = row.lang;
+    ASSERT_TRUE(dlg.Create());
+    const bool older = row.lang == kTestLangLongError;
+    const std::wstring busy = older ? kOlderIni : Text(L"IDS_UPDATING");
+    const std::wstring why =
+        older ? L"A Thunderbolt firmware update is in progress. Wait until it has finished."
+              : Text(L"IDS_SHUTDOWN_BLOCKED");
+    ::testing::AssertionResult before = ::testing::AssertionFailure() << "not sampled";
+    ::testing::AssertionResult after = ::testing::AssertionFailure() << "not sampled";
+    std::wstring line;
+    HWND hDlg = dlg.m_hWnd;
+    Fake().during = [&](UpdateState* state) {
+      WaitForTicks(state, 1);
+      before = MatchesState(hDlg, kStateRunning, busy);
+      for (int i = 0; i < 50; ++i) ::PostMessageW(hDlg, WM_KEYDOWN, 'A', 0x401E0001);
+      row.attempt(hDlg);
+      WaitForTicks(state, 3);
+      after = MatchesState(hDlg, kStateRunningRefused, busy);
+      line = WindowText(::GetDlgItem(hDlg, IDC_CAUTION));
+    };
+    Click(hDlg, IDC_UPDATE);
+    EXPECT_TRUE(before) << "no line before an attempt";
+    EXPECT_TRUE(after);
+    EXPECT_EQ(line, why);
+    EXPECT_EQ(Fake().workerRuns, 1);
+    EXPECT_TRUE(::IsWindowVisible(hDlg));
+    EXPECT_TRUE(MatchesState(hDlg, kStateSuccess, older ? L"" : Text(L"IDS_SUCCESS")));
+    if (older) {
+      EXPECT_EQ(WindowText(::GetDlgItem(hDlg, IDCANCEL)), L"Close");
+    }
+    dlg.DestroyWindow();
+  }
 }
 
 TEST_F(UpdateDlgTest, BatteryThenMainsPowerStartsTheUpdateOnTheSecondPress) {
@@ -198,6 +298,76 @@ TEST_F(UpdateDlgTest, SpinnerAdvancesOneFramePerTickAndWraps) {
   ASSERT_NE(m_dlg.m_picSpinner.m_pImage, nullptr);
   EXPECT_EQ(m_dlg.m_picSpinner.m_pImage->GetWidth(), ExpectedScreenClass() == 1 ? 132u : 66u);
   EXPECT_FALSE(m_dlg.m_picSpinner.m_bVisible);
+}
+
+// Where the focus ring of a button lies (see DrawFocusRing): the middle of
+// its top and left bands. True when both have `colour`.
+bool RingOf(const Surface& s, HWND hButton, uint32_t colour) {
+  RECT rc{};
+  ::GetWindowRect(hButton, &rc);
+  ::MapWindowPoints(nullptr, ::GetParent(hButton), reinterpret_cast<POINT*>(&rc), 2);
+  const int band = std::max(1, static_cast<int>(rc.bottom - rc.top) / 38);
+  return Near(s.At((rc.left + rc.right) / 2, rc.top + 3 * band), colour, 8) &&
+         Near(s.At(rc.left + 3 * band, (rc.top + rc.bottom) / 2), colour, 8);
+}
+
+// The pixels of a button's rectangle.
+std::vector<uint32_t> PixelsOf(const Surface& s, HWND hButton) {
+  RECT rc{};
+  ::GetWindowRect(hButton, &rc);
+  ::MapWindowPoints(nullptr, ::GetParent(hButton), reinterpret_cast<POINT*>(&rc), 2);
+  std::vector<uint32_t> pixels;
+  for (int y = rc.top; y < rc.bottom; ++y)
+    for (int x = rc.left; x < rc.right; ++x) pixels.push_back(s.At(x, y));
+  return pixels;
+}
+
+// The success page at this screen class, driven as a person does: Tab and
+// the pointer. The focused button carries the ring, the hovered one only its
+// hover art, so the two never look alike; and Enter presses the focused one.
+TEST_F(UpdateDlgTest, FocusShowsWhichButtonEnterPressesApartFromHover) {
+  Create();
+  Click(m_hDlg, IDC_UPDATE);
+  ASSERT_EQ(m_dlg.GetPhase(), UpdatePhase::kSucceeded);
+  HWND hShutdown = m_dlg.m_btnShutdown.m_hWnd, hLater = m_dlg.m_btnLater.m_hWnd;
+  ASSERT_EQ(::GetFocus(), hShutdown);
+  auto key = [this](WPARAM vk) {
+    MSG msg{::GetFocus(), WM_KEYDOWN, vk, 0x00000001, ::GetTickCount(), {}};
+    return ::IsDialogMessageW(m_hDlg, &msg);
+  };
+  auto pointAt = [](CSkinButton& button) {
+    RECT rc{};
+    button.GetWindowRect(&rc);
+    ::SetCursorPos((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
+    ::SendMessageW(button.m_hWnd, WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+    for (int i = 0; i < 100 && !(button.m_nState & SKIN_STATE_HOVER); ++i) PumpMessages(10);
+  };
+  constexpr uint32_t kLaterCaption = 0xFF464646, kWhite = 0xFFFFFFFF;
+
+  pointAt(m_dlg.m_btnLater);
+  // Focus on Shut down (shown once the keyboard is used), pointer on Later.
+  ::SendMessageW(m_hDlg, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+  PumpMessages(20);
+  const Surface first = RenderSurface(m_dlg);
+  EXPECT_TRUE(RingOf(first, hShutdown, kWhite));
+  EXPECT_FALSE(RingOf(first, hLater, kWhite));
+
+  // Tab to Later, pointer on Shut down.
+  ASSERT_TRUE(key(VK_TAB));
+  ASSERT_EQ(::GetFocus(), hLater);
+  pointAt(m_dlg.m_btnShutdown);
+  ASSERT_EQ(m_dlg.m_btnLater.m_nState & SKIN_STATE_HOVER, 0u);
+  const Surface second = RenderSurface(m_dlg);
+  EXPECT_TRUE(RingOf(second, hLater, kLaterCaption)) << "the focus is on Later";
+  EXPECT_FALSE(RingOf(second, hShutdown, kWhite)) << "the pointer on Shut down shows no ring";
+  EXPECT_NE(PixelsOf(first, hShutdown), PixelsOf(second, hShutdown)) << "Shut down focused vs hovered";
+  EXPECT_NE(PixelsOf(first, hLater), PixelsOf(second, hLater)) << "Later hovered vs focused";
+
+  ASSERT_TRUE(key(VK_RETURN));
+  PumpMessages(50);
+  EXPECT_EQ(Fake().powerOffCalls, 0)
+      << "Enter pressed Later, under the focus, not Shut down under the pointer";
+  EXPECT_FALSE(::IsWindowVisible(m_hDlg)) << "Later closed the window";
 }
 
 TEST_F(UpdateDlgTest, ResultTextKeepsTheCodeWholeWhenTheTextIsTooLong) {
@@ -768,7 +938,7 @@ TEST(UpdateDlgModalTest, CommandsDuringTheRunChangeNothing) {
       ::PostMessageW(hDlg, WM_CLOSE, 0, 0);
       for (int id : {IDCANCEL, IDOK, IDC_UPDATE, IDC_SHUTDOWN, IDC_UPDATE})
         ::PostMessageW(hDlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
-      WaitForTicks(state, 12);  // one message a tick: every command is dispatched during the run
+      WaitForTicks(state, 12);  // every command is dispatched during the run
     };
     Click(hDlg, IDC_UPDATE);
     MSG msg;
@@ -787,6 +957,54 @@ TEST(UpdateDlgModalTest, CommandsDuringTheRunChangeNothing) {
   EXPECT_EQ(Fake().powerOffCalls, 0);
   EXPECT_TRUE(after);
   EXPECT_EQ(dlg.GetExitCode(), ERR_IMAGE_MISMATCH);
+}
+
+// Esc or Alt+F4 held during the write (a burst of auto-repeated keys), then
+// nothing: the keys meet the busy window, which refuses them, and none of them
+// (nor a close they lead to) reaches the success page, which stays until
+// Later. Early in the write the loop handles them; at its very end they are
+// still queued when the page comes.
+TEST(UpdateDlgModalTest, KeysHeldDuringTheWriteNeverReachTheNextPage) {
+  const struct {
+    const char* what;
+    UINT message;
+    WPARAM key;
+    LPARAM lParam;  // repeated, and for F4 with Alt down
+    DWORD writeAfter;
+  } cases[] = {
+      {"Esc held early in the write", WM_KEYDOWN, VK_ESCAPE, 0x40010001, 600},
+      {"Esc held as the write ends", WM_KEYDOWN, VK_ESCAPE, 0x40010001, 0},
+      {"Alt+F4 held", WM_SYSKEYDOWN, VK_F4, 0x603E0001, 600},
+      // What Alt+F4 posts, and a close posted by another program, still queued
+      // as the write ends.
+      {"SC_CLOSE as the write ends", WM_SYSCOMMAND, SC_CLOSE, 0, 0},
+      {"Cancel posted as the write ends", WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fake().Reset();
+    Fake().workerMillis = c.writeAfter;
+    CScriptedUpdateDlg dlg;
+    bool shownUntilLater = false;
+    ::testing::AssertionResult page = ::testing::AssertionFailure() << "the success page was gone";
+    dlg.m_script = [&](CScriptedUpdateDlg& d) {
+      HWND hDlg = d.m_hWnd;
+      Fake().during = [hDlg, &c](UpdateState*) {
+        for (int i = 0; i < 100; ++i) ::PostMessageW(hDlg, c.message, c.key, c.lParam);
+      };
+      Click(hDlg, IDC_UPDATE);
+      d.WhenIdle(300, [&](CScriptedUpdateDlg& d2) {
+        shownUntilLater = ::IsWindowVisible(d2.m_hWnd) != FALSE;
+        page = MatchesState(d2.m_hWnd, kStateSuccess, TestText(L"IDS_SUCCESS"));
+        Click(d2.m_hWnd, IDC_LATER);
+      });
+    };
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_TRUE(shownUntilLater) << "the window ended before Later";
+    EXPECT_TRUE(page);
+    EXPECT_EQ(dlg.GetExitCode(), 0u);
+    EXPECT_EQ(Fake().powerOffCalls, 0);
+  }
 }
 
 // Reads and dismisses the message box this process shows. After ten seconds

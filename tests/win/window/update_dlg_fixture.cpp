@@ -6,6 +6,7 @@
 
 namespace {
 constexpr UINT WM_TEST_SCRIPT = WM_APP + 40;
+constexpr UINT_PTR kIdleTimer = 40;
 
 bool Matches(HWND hDlg, int nId, const char* code, std::string* why) {
   const CtrlState state = StateOf(hDlg, nId);
@@ -25,6 +26,7 @@ const WindowStateRow kStatePrompt = {"VE", "h", "VE", "V", "h", "h", "h"};
 const WindowStateRow kStateDeviceMissing = {"hd", "VE", "VE", "h", "h", "h", "h"};
 const WindowStateRow kStateBattery = {"VE", "h", "VE", "V", "V", "h", "h"};
 const WindowStateRow kStateRunning = {"h", "Vd", "Vd", "h", "h", "V", "h"};
+const WindowStateRow kStateRunningRefused = {"h", "Vd", "Vd", "h", "V", "V", "h"};
 const WindowStateRow kStateSuccess = {"h", "hE", "VE", "h", "h", "h", "VE"};
 const WindowStateRow kStateFailure = {"h", "VE", "VE", "h", "h", "h", "h"};
 
@@ -74,6 +76,7 @@ int ExpectedScreenClass() {
 
 BEGIN_MESSAGE_MAP(CScriptedUpdateDlg, CUpdateDlg)
 ON_MESSAGE(WM_TEST_SCRIPT, &CScriptedUpdateDlg::OnScript)
+ON_MESSAGE(WM_TIMER, &CScriptedUpdateDlg::OnTimer)
 END_MESSAGE_MAP()
 
 BOOL CScriptedUpdateDlg::OnInitDialog() {
@@ -84,5 +87,18 @@ BOOL CScriptedUpdateDlg::OnInitDialog() {
 
 LRESULT CScriptedUpdateDlg::OnScript(WPARAM, LPARAM) {
   if (m_script) m_script(*this);
+  return 0;
+}
+
+void CScriptedUpdateDlg::WhenIdle(DWORD ms, std::function<void(CScriptedUpdateDlg&)> step) {
+  m_whenIdle = std::move(step);
+  ::SetTimer(m_hWnd, kIdleTimer, ms, nullptr);
+}
+
+LRESULT CScriptedUpdateDlg::OnTimer(WPARAM wParam, LPARAM) {
+  if (wParam != kIdleTimer) return Default();
+  ::KillTimer(m_hWnd, kIdleTimer);
+  auto step = std::move(m_whenIdle);
+  if (step) step(*this);
   return 0;
 }

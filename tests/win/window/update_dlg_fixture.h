@@ -30,6 +30,7 @@ extern const WindowStateRow kStatePrompt;
 extern const WindowStateRow kStateDeviceMissing;
 extern const WindowStateRow kStateBattery;
 extern const WindowStateRow kStateRunning;
+extern const WindowStateRow kStateRunningRefused;  // after a close attempt: the line that says why
 extern const WindowStateRow kStateSuccess;
 extern const WindowStateRow kStateFailure;
 
@@ -49,6 +50,11 @@ class CScriptedUpdateDlg : public CUpdateDlg {
   std::function<void(CScriptedUpdateDlg&)> m_script;
   int m_nCancels = 0;
 
+  // Runs `step` from the modal loop once it has had nothing else to do for
+  // `ms` (a timer comes only when no other message waits): whatever was
+  // queued before, and all it led to, has been handled by then.
+  void WhenIdle(DWORD ms, std::function<void(CScriptedUpdateDlg&)> step);
+
  protected:
   BOOL OnInitDialog() override;
   void OnCancel() override {
@@ -56,5 +62,7 @@ class CScriptedUpdateDlg : public CUpdateDlg {
     CUpdateDlg::OnCancel();
   }
   LRESULT OnScript(WPARAM, LPARAM);
+  LRESULT OnTimer(WPARAM, LPARAM);
+  std::function<void(CScriptedUpdateDlg&)> m_whenIdle;
   DECLARE_MESSAGE_MAP()
 };

@@ -25,9 +25,9 @@ class GdiplusEnvironment : public ::testing::Environment {
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
 
 const wchar_t* const kKeys[] = {
-    L"IDS_UPDATE",         L"IDS_EXIT",        L"IDS_PROMPT",          L"IDS_CAUTION",    L"IDS_SHUTDOWN",
-    L"IDS_SHUTDOWN_LATER", L"IDS_FIND_NO_QMX", L"IDS_SUCCESS",         L"IDS_FIND_NO_SW", L"IDS_DOWNGRADE",
-    L"IDS_ERROR",          L"IDS_BUSY",        L"IDS_SHUTDOWN_BLOCKED"};
+    L"IDS_UPDATE",         L"IDS_EXIT",        L"IDS_PROMPT",           L"IDS_CAUTION",    L"IDS_SHUTDOWN",
+    L"IDS_SHUTDOWN_LATER", L"IDS_FIND_NO_QMX", L"IDS_SUCCESS",          L"IDS_FIND_NO_SW", L"IDS_DOWNGRADE",
+    L"IDS_ERROR",          L"IDS_BUSY",        L"IDS_SHUTDOWN_BLOCKED", L"IDS_UPDATING",   L"IDS_CLOSE"};
 
 }  // namespace
 
