@@ -13,7 +13,10 @@
  * its opens and closes are not recorded. Switching the controller off while a
  * write runs bricks a real one: besides its DEVS line, such a request is
  * recorded as "FAULT DEVS dev=0x00060057 state=0 during a write", and a writer
- * whose handle closes before its write ended as "FAULT WRITE abandoned".
+ * whose handle closes before its write ended as "FAULT WRITE abandoned". The
+ * controller takes the written image for a while after the write has ended
+ * (QMX_SETTLE_MS, within the product's 10 s settle wait): switched off then,
+ * "FAULT DEVS dev=0x00060057 state=0 before the written image settled".
  *
  * A test can hold a request of the product's (steps OPEN, DEVS, CLOSE) before
  * it is served, through the stand-ins' file handshake (sim_hold.h) in
@@ -41,6 +44,9 @@ static PDEVICE_OBJECT g_device;
 static PDEVICE_OBJECT g_control;
 /* The control handle (file object) whose write runs; NULL when none does. */
 static PVOID volatile g_writer;
+/* When the last write ended (100 ns since 1601; 0: none yet). */
+#define QMX_SETTLE_MS 5000
+static volatile LONGLONG g_writeEnded;
 
 /* A fixed-size text line built without a C runtime. */
 typedef struct {
@@ -72,16 +78,21 @@ static void LineHex(QMX_LINE* line, ULONG value) {
   }
 }
 
+/* The time of day, 100 ns since 1601 (0 when unknown). */
+static ULONGLONG Now(void) {
+  ULONGLONG info[6] = {0};
+  /* CurrentTime follows BootTime. */
+  if (!NT_SUCCESS(ZwQuerySystemInformation(QMX_SYSTEM_TIME_OF_DAY_INFORMATION, info, sizeof(info), NULL)))
+    return 0;
+  return info[1];
+}
+
 /* "t=<unix s.ms> " */
 static void LineStamp(QMX_LINE* line) {
-  ULONGLONG info[6] = {0};
+  ULONGLONG now = Now();
   ULONGLONG ms = 0;
   line->length = 0;
-  /* CurrentTime (100 ns since 1601) follows BootTime. */
-  if (NT_SUCCESS(ZwQuerySystemInformation(QMX_SYSTEM_TIME_OF_DAY_INFORMATION, info, sizeof(info), NULL)) &&
-      info[1] > 116444736000000000ull) {
-    ms = (info[1] - 116444736000000000ull) / 10000;
-  }
+  if (now > 116444736000000000ull) ms = (now - 116444736000000000ull) / 10000;
   LineText(line, "t=");
   LineDecimal(line, ms / 1000, 1);
   LineText(line, ".");
@@ -244,6 +255,8 @@ static NTSTATUS ControlWrite(PIRP irp) {
       return Complete(irp, STATUS_DEVICE_BUSY, 0);
   } else if (InterlockedCompareExchangePointer(&g_writer, NULL, writer) != writer) {
     return Complete(irp, STATUS_INVALID_DEVICE_STATE, 0);
+  } else {
+    g_writeEnded = (LONGLONG)Now();
   }
   LineStart(&line);
   LineText(&line, code == QMX_SIM_WRITE_BEGIN ? "WRITE begin bytes=" : "WRITE end bytes=");
@@ -261,7 +274,7 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
   NTSTATUS status = STATUS_SUCCESS;
   ULONG_PTR replied = 0;
   ULONG method = 0, payload = 0;
-  BOOLEAN offDuringWrite = FALSE;
+  BOOLEAN offDuringWrite = FALSE, offBeforeSettled = FALSE;
   QMX_LINE line;
 
   if (device == g_control) return ControlWrite(irp);
@@ -301,8 +314,11 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
       LineHex(&line, ReadU32(buffer + 8));
       LineText(&line, " state=");
       LineDecimal(&line, ReadU32(buffer + 12), 1);
-      offDuringWrite =
-          ReadU32(buffer + 8) == QMX_DEVICE_TBT && ReadU32(buffer + 12) == QMX_DEVICE_OFF && g_writer != NULL;
+      if (ReadU32(buffer + 8) == QMX_DEVICE_TBT && ReadU32(buffer + 12) == QMX_DEVICE_OFF) {
+        offDuringWrite = g_writer != NULL;
+        offBeforeSettled = !offDuringWrite && g_writeEnded != 0 &&
+                           Now() < (ULONGLONG)g_writeEnded + QMX_SETTLE_MS * 10000ull;
+      }
       if (outLength >= 4) {
         RtlZeroMemory(buffer, 4); /* the reply overwrites the request in a buffered exchange */
         replied = 4;
@@ -318,11 +334,11 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
   LineText(&line, " status=");
   LineHex(&line, (ULONG)status);
   Record(&line);
-  if (offDuringWrite) {
+  if (offDuringWrite || offBeforeSettled) {
     LineStart(&line);
     LineText(&line, "FAULT DEVS dev=");
     LineHex(&line, QMX_DEVICE_TBT);
-    LineText(&line, " state=0 during a write");
+    LineText(&line, offDuringWrite ? " state=0 during a write" : " state=0 before the written image settled");
     Record(&line);
   }
   return Complete(irp, status, replied);
