@@ -17,10 +17,10 @@ SWEEP_ROWS="$E2E_OUT/sweep/rows"
 
 # --- the hold -------------------------------------------------------------------
 
-# Arms STEP K; a step held now is released by the same change. The file is
+# Arms "STEP K"; a step held now is released by the same change. The file is
 # replaced whole, so no stand-in ever reads it half written.
-hold_arm() {  # STEP K
-  printf '%s %s' "$1" "$2" >"$SIM/hold.txt.new" && mv -f "$SIM/hold.txt.new" "$SIM/hold.txt"
+hold_arm() {  # "STEP K"
+  printf '%s' "$1" >"$SIM/hold.txt.new" && mv -f "$SIM/hold.txt.new" "$SIM/hold.txt"
 }
 hold_release() { rm -f "$SIM/hold.txt"; }
 hold_wait() { wait_for_text "HELD $1 " "$SIM/hold.log" "${2:-90}"; }  # STEP [SECONDS]
@@ -72,7 +72,7 @@ watch_step() {  # NAME: sets W_PRE, W_TEXT, W_FENCE, W_LABEL (its name in the ta
 }
 
 # A step's name in the table.
-step_label() {  # STEP [K]
+step_label() {  # STEP [K], or "STEP K"
   if [[ "$1" == watch:* ]] && watch_step "${1#watch:}"; then
     echo "$W_LABEL (watched)"
   else
@@ -226,7 +226,7 @@ sweep_stop() {  # ORDER RUN STOP STEP [K]
   else
     held="$step $k"
   fi
-  hold_arm $held
+  hold_arm "$held"
   unset INSPECT_PID
   if [ "$run" = silent ]; then
     launch_silent "$name" "$SWEEP_IMAGE" /s "/l=C:\\e2e\\$name\\log.txt"
@@ -253,14 +253,14 @@ sweep_stop() {  # ORDER RUN STOP STEP [K]
     kill_when_logged "$pid" "$STOPPED_DIR/log.txt" "$W_TEXT" 30 >"$out/watcher.out" &
     local watcher=$!
     wait_for_text watching "$out/watcher.out" 30
-    hold_arm $W_FENCE
+    hold_arm "$W_FENCE"
     if ! wait "$watcher"; then
       # The fence held the run at its next step: stopped there.
       hold_wait "${W_FENCE% *}" 30 && kill -9 "$pid" 2>/dev/null
       what="kill at the fence ${W_FENCE% *}"
     fi
   elif [ -n "$watched" ]; then
-    hold_arm $W_FENCE
+    hold_arm "$W_FENCE"
     wait_for_text "$W_TEXT" "$STOPPED_DIR/log.txt" 30 || fail "never logged: $W_TEXT"
     sweep_end_session "$STOPPED_LAUNCHER"
     what="session end (answered $S_ANSWER; ended $S_ENDED)"
@@ -488,7 +488,7 @@ run_crash_sweep() {  # MODE
     # E2E_SWEEP_ONLY (a regular expression over "RUN STOP STEP") picks some stops.
     [[ "$run $stop $step" =~ ${E2E_SWEEP_ONLY:-.} ]] || continue
     if [ -n "$reason" ]; then
-      printf '%s\t%s\t%s\t%s\t-\tskipped: %s\n' "$order" "$run" "$(step_label $step)" "$stop" "$reason" >"$SWEEP_ROWS/$order"
+      printf '%s\t%s\t%s\t%s\t-\tskipped: %s\n' "$order" "$run" "$(step_label "$step")" "$stop" "$reason" >"$SWEEP_ROWS/$order"
     else
       entries+=("sweep_stop $order $run $stop $step")
     fi
