@@ -6,6 +6,7 @@
 # three Wine prefixes (all stand-ins; without the ACPI device; without the
 # provider), then runs tests/e2e/run_e2e.sh under Xvfb with a compositor.
 # Records of every run go to build/e2e-out. Last line: "N passed, M failed".
+# E2E_SWEEP=full (or sample) runs the crash-point sweep alone (scripts/crash-sweep.sh).
 set -uo pipefail
 self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")  # re-run inside the namespace from the top folder
 cd "$(dirname "$self")/.." || exit 1
@@ -30,6 +31,8 @@ give_up() {
 # The three prefixes: all stand-ins, without the ACPI device, without the provider.
 prefixes=("build/e2e-prefix-full" "build/e2e-prefix-noacpi --without acpi"
   "build/e2e-prefix-noprovider --without provider")
+# The crash-point sweep alone (E2E_SWEEP, scripts/crash-sweep.sh) needs every stand-in only.
+[ -z "${E2E_SWEEP:-}" ] || prefixes=("build/e2e-prefix-full")
 # Wine's set-up of each needs none of the binaries: it runs while they are built.
 (for p in "${prefixes[@]}"; do tools/standins/make-prefix.sh $p --base-only; done) >/dev/null 2>&1 &
 prefix_bases=$!
@@ -63,7 +66,9 @@ for p in "${prefixes[@]}"; do
   [ ${#made[@]} -lt 2 ] || share_wine_files "${made[@]}"  # before the next copy takes room
 done
 
-export E2E_PRODUCT="$root/$product_build/bin"
+# E2E_PRODUCT may name another folder with TbtFwUpdate.exe and data\Update.ini
+# (a scratch build with a fault put back, say); the helpers stay the build's.
+export E2E_PRODUCT=${E2E_PRODUCT:-"$root/$product_build/bin"}
 # What every run's log must say it ran as: the shipped program is 32-bit.
 case "$(file -b "$E2E_PRODUCT/TbtFwUpdate.exe")" in
   *"Intel 80386"*) export E2E_PROCESS_KIND="32-bit on 64-bit Windows (WoW64)" ;;

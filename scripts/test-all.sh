@@ -3,9 +3,11 @@
 # the Windows suites of the shipped i686 program under Wine and Xvfb, the same
 # sources built for x86_64 (pointer-size faults), the fuzz targets for a
 # bounded time, the release package (signed with a throwaway certificate) and
-# the end-to-end runs of the real program. Installs what is missing first. Where
-# the kernel refuses 32-bit programs, all of it runs inside the namespace of
-# scripts/i386-namespace. Ends with each stage's time and "N passed, M failed".
+# the end-to-end runs of the real program, a sample of the crash-point sweep
+# among them (scripts/crash-sweep.sh runs all of it). Installs what is missing
+# first. Where the kernel refuses 32-bit programs, all of it runs inside the
+# namespace of scripts/i386-namespace. Ends with each stage's time and "N
+# passed, M failed".
 set -uo pipefail
 self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")  # re-run inside the namespace from the top folder
 cd "$(dirname "$self")/.." || exit 1

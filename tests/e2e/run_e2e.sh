@@ -121,7 +121,7 @@ run_each() {
 }
 
 # The cases, by topic; each file defines case_<name> functions.
-for topic in window faults unattended planted_dlls one_writer session_end deployment answers; do
+for topic in window faults unattended planted_dlls one_writer session_end deployment answers crash_sweep; do
   . "$(dirname "$0")/$topic.sh"
 done
 
@@ -141,7 +141,10 @@ PLAN=(
   "FULL lock_name_taken" "FULL provider_answers" "FULL unanswered_write" "FULL written_this_boot"
   "FULL refused_lines" "FULL record" "FULL long_japanese_path"
   "FULL release_binding" "FULL escaped_lines" "FULL readme_examples"
+  "FULL crash_sweep_sample"
 )
+# E2E_SWEEP=full (scripts/crash-sweep.sh): the whole crash-point sweep alone.
+[ -z "${E2E_SWEEP:-}" ] || PLAN=("FULL crash_sweep_$E2E_SWEEP")
 started=$(date +%s)
 current=""
 # Whatever happens, no server of ours outlives the suite.

@@ -93,6 +93,10 @@ std::shared_ptr<const SimConfig> SimLoadConfig() {
 }
 
 void SimRecord(const std::wstring& dir, const std::string& text) {
+  SimRecordIn(dir + L"\\provider.log", text);
+}
+
+void SimRecordIn(const std::wstring& path, const std::string& text) {
   FILETIME now{};
   GetSystemTimeAsFileTime(&now);
   ULARGE_INTEGER ticks{};
@@ -106,7 +110,6 @@ void SimRecord(const std::wstring& dir, const std::string& text) {
   std::string line = stamp + text + "\n";
 
   AcquireSRWLockExclusive(&g_recordLock);
-  const std::wstring path = dir + L"\\provider.log";
   HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) {

@@ -67,6 +67,8 @@ std::optional<uint32_t> SimParseNumber(const std::wstring& text);
 // Appends one line "t=<unix seconds.millis> <text>" to <dir>\provider.log.
 // Safe to call from several threads.
 void SimRecord(const std::wstring& dir, const std::string& text);
+// The same line appended to the file `path`.
+void SimRecordIn(const std::wstring& path, const std::string& text);
 
 // Writes `bytes` to `path`, replacing the file; false on failure.
 bool SimWriteFile(const std::wstring& path, const uint8_t* bytes, size_t size);

@@ -6,6 +6,7 @@
 #include <cwctype>
 
 #include "tools/standins/provider/object_path.h"
+#include "tools/standins/provider/sim_hold.h"
 #include "tools/standins/service/sim_writer.h"
 
 LONG g_simObjects = 0;
@@ -261,6 +262,10 @@ STDMETHODIMP SimObject::Get(LPCWSTR wszName, LONG lFlags, VARIANT* pVal, CIMTYPE
 
 STDMETHODIMP SimObject::Put(LPCWSTR wszName, LONG lFlags, VARIANT* pVal, CIMTYPE Type) {
   HRESULT hr = WBEM_S_NO_ERROR;
+  if (!isClass_ && !recordDir_.empty() && wszName) {
+    SimHoldPoint(recordDir_, ("Put:" + WideToUtf8(wszName)).c_str(), "provider",
+                 Fmt("pid=%lu", static_cast<unsigned long>(GetCurrentProcessId())));
+  }
   if (!wszName || lFlags != 0) {
     hr = WBEM_E_INVALID_PARAMETER;
   } else if (wszName[0] == L'_' && wszName[1] == L'_') {
@@ -892,12 +897,14 @@ STDMETHODIMP SimServices::ExecMethod(const BSTR strObjectPath, const BSTR strMet
   const ULONGLONG started = GetTickCount64();
   if (ppOutParams) *ppOutParams = nullptr;
   if (ppCallResult) *ppCallResult = nullptr;
+  const std::wstring method = FromBstr(strMethodName);
+  SimHoldPoint(config_->dir, WideToUtf8(method).c_str(), "provider",
+               Fmt("pid=%lu", static_cast<unsigned long>(GetCurrentProcessId())));
   if (config_->latencyMs) Sleep(config_->latencyMs);
 
   std::string note;
   HRESULT hr = WBEM_S_NO_ERROR;
   SimObjectPath path;
-  const std::wstring method = FromBstr(strMethodName);
   if (!strObjectPath || !SimParseObjectPath(FromBstr(strObjectPath), path)) {
     hr = WBEM_E_INVALID_OBJECT_PATH;
   } else if (!SimNameEquals(path.className, kClassName)) {
@@ -991,6 +998,8 @@ STDMETHODIMP SimLocator::ConnectServer(const BSTR strNetworkResource, const BSTR
                                        const BSTR strAuthority, IWbemContext* pCtx,
                                        IWbemServices** ppNamespace) {
   std::shared_ptr<const SimConfig> config = SimLoadConfig();
+  SimHoldPoint(config->dir, "ConnectServer", "provider",
+               Fmt("pid=%lu", static_cast<unsigned long>(GetCurrentProcessId())));
   std::wstring ns = FromBstr(strNetworkResource);
   for (const wchar_t* local : {L"\\\\.\\", L"//./"}) {
     if (ns.compare(0, 4, local) == 0) ns.erase(0, 4);

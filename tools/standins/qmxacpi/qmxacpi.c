@@ -13,7 +13,16 @@
  * its opens and closes are not recorded. Switching the controller off while a
  * write runs bricks a real one: besides its DEVS line, such a request is
  * recorded as "FAULT DEVS dev=0x00060057 state=0 during a write", and a writer
- * whose handle closes before its write ended as "FAULT WRITE abandoned".
+ * whose handle closes before its write ended as "FAULT WRITE abandoned". The
+ * controller takes the written image for a while after the write has ended
+ * (QMX_SETTLE_MS, within the product's 10 s settle wait): switched off then,
+ * "FAULT DEVS dev=0x00060057 state=0 before the written image settled".
+ *
+ * A test can hold a request of the product's (steps OPEN, DEVS, CLOSE) before
+ * it is served, through the stand-ins' file handshake (sim_hold.h) in
+ * C:\tbtsim: hold.txt "STEP K" arms it, hold.log records it held and
+ * released, and a hold.txt that no longer says "STEP 0" releases it. The
+ * request's thread waits; under Wine, so do the driver's other requests.
  */
 #include <ddk/wdm.h>
 
@@ -35,6 +44,9 @@ static PDEVICE_OBJECT g_device;
 static PDEVICE_OBJECT g_control;
 /* The control handle (file object) whose write runs; NULL when none does. */
 static PVOID volatile g_writer;
+/* When the last write ended (100 ns since 1601; 0: none yet). */
+#define QMX_SETTLE_MS 5000
+static volatile LONGLONG g_writeEnded;
 
 /* A fixed-size text line built without a C runtime. */
 typedef struct {
@@ -66,39 +78,133 @@ static void LineHex(QMX_LINE* line, ULONG value) {
   }
 }
 
-static void LineStart(QMX_LINE* line) {
+/* The time of day, 100 ns since 1601 (0 when unknown). */
+static ULONGLONG Now(void) {
   ULONGLONG info[6] = {0};
+  /* CurrentTime follows BootTime. */
+  if (!NT_SUCCESS(ZwQuerySystemInformation(QMX_SYSTEM_TIME_OF_DAY_INFORMATION, info, sizeof(info), NULL)))
+    return 0;
+  return info[1];
+}
+
+/* "t=<unix s.ms> " */
+static void LineStamp(QMX_LINE* line) {
+  ULONGLONG now = Now();
   ULONGLONG ms = 0;
   line->length = 0;
-  /* CurrentTime (100 ns since 1601) follows BootTime. */
-  if (NT_SUCCESS(ZwQuerySystemInformation(QMX_SYSTEM_TIME_OF_DAY_INFORMATION, info, sizeof(info), NULL)) &&
-      info[1] > 116444736000000000ull) {
-    ms = (info[1] - 116444736000000000ull) / 10000;
-  }
+  if (now > 116444736000000000ull) ms = (now - 116444736000000000ull) / 10000;
   LineText(line, "t=");
   LineDecimal(line, ms / 1000, 1);
   LineText(line, ".");
   LineDecimal(line, ms % 1000, 3);
-  LineText(line, " seq=");
+  LineText(line, " ");
+}
+
+/* "t=<unix s.ms> seq=<n> " */
+static void LineStart(QMX_LINE* line) {
+  LineStamp(line);
+  LineText(line, "seq=");
   LineDecimal(line, (ULONGLONG)InterlockedIncrement(&g_sequence), 1);
   LineText(line, " ");
 }
 
-static void Record(QMX_LINE* line) {
+static BOOLEAN OpenFile(HANDLE* file, PCWSTR name, ACCESS_MASK access, ULONG disposition) {
   UNICODE_STRING path;
   OBJECT_ATTRIBUTES attributes;
   IO_STATUS_BLOCK io;
+  RtlInitUnicodeString(&path, name);
+  InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
+  return NT_SUCCESS(ZwCreateFile(file, access | SYNCHRONIZE, &attributes, &io, NULL, FILE_ATTRIBUTE_NORMAL,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, disposition,
+                                 FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, NULL, 0));
+}
+
+static void RecordIn(PCWSTR name, QMX_LINE* line) {
+  IO_STATUS_BLOCK io;
   HANDLE file;
   LineText(line, "\r\n");
-  RtlInitUnicodeString(&path, L"\\??\\C:\\tbtsim\\acpi.log");
-  InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
-  if (!NT_SUCCESS(ZwCreateFile(&file, FILE_APPEND_DATA | SYNCHRONIZE, &attributes, &io, NULL,
-                               FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
-                               FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, NULL, 0))) {
-    return;
-  }
+  if (!OpenFile(&file, name, FILE_APPEND_DATA, FILE_OPEN_IF)) return;
   ZwWriteFile(file, NULL, NULL, NULL, &io, line->text, line->length, NULL, NULL);
   ZwClose(file);
+}
+
+static void Record(QMX_LINE* line) {
+  RecordIn(L"\\??\\C:\\tbtsim\\acpi.log", line);
+}
+
+/* --- the hold (the stand-ins' handshake, sim_hold.h) --- */
+
+#define QMX_HOLD_ARM L"\\??\\C:\\tbtsim\\hold.txt"
+#define QMX_HOLD_LOG L"\\??\\C:\\tbtsim\\hold.log"
+#define QMX_HOLD_POLL_MS 50
+#define QMX_HOLD_LONGEST_POLLS (10 * 60 * 1000 / QMX_HOLD_POLL_MS)
+
+/* The count hold.txt gives `step`; FALSE when it is absent or arms another step. */
+static BOOLEAN HoldReadArm(const char* step, ULONG* count) {
+  char text[64];
+  IO_STATUS_BLOCK io;
+  HANDLE file;
+  ULONG got, i, digits = 0;
+  if (!OpenFile(&file, QMX_HOLD_ARM, GENERIC_READ, FILE_OPEN)) return FALSE;
+  got = NT_SUCCESS(ZwReadFile(file, NULL, NULL, NULL, &io, text, sizeof(text) - 1, NULL, NULL))
+            ? (ULONG)io.Information
+            : 0;
+  ZwClose(file);
+  for (i = 0; step[i]; ++i) {
+    if (i >= got || text[i] != step[i]) return FALSE;
+  }
+  if (i >= got || text[i] != ' ') return FALSE;
+  *count = 0;
+  for (++i; i < got && text[i] >= '0' && text[i] <= '9' && *count < 100000; ++i, ++digits) {
+    *count = *count * 10 + (ULONG)(text[i] - '0');
+  }
+  return digits > 0;
+}
+
+/* Counts this request of `step` down in hold.txt; TRUE when it is the one to hold. */
+static BOOLEAN HoldTakeTurn(const char* step) {
+  IO_STATUS_BLOCK io;
+  HANDLE file;
+  ULONG count = 0;
+  QMX_LINE arm;
+  if (!HoldReadArm(step, &count) || count == 0) return FALSE;
+  arm.length = 0;
+  LineText(&arm, step);
+  LineText(&arm, " ");
+  LineDecimal(&arm, count - 1, 1);
+  if (OpenFile(&file, QMX_HOLD_ARM, GENERIC_WRITE, FILE_OVERWRITE_IF)) {
+    ZwWriteFile(file, NULL, NULL, NULL, &io, arm.text, arm.length, NULL, NULL);
+    ZwClose(file);
+  }
+  return count == 1;
+}
+
+/* Holds the request's thread while hold.txt arms this request of `step`. */
+static void HoldPoint(const char* step, const char* what, ULONG state) {
+  QMX_LINE line;
+  LARGE_INTEGER poll;
+  ULONG polls, count = 0;
+  if (!HoldTakeTurn(step)) return;
+  LineStamp(&line);
+  LineText(&line, "HELD ");
+  LineText(&line, step);
+  LineText(&line, " by=acpi");
+  if (what) {
+    LineText(&line, " ");
+    LineText(&line, what);
+    LineDecimal(&line, state, 1);
+  }
+  RecordIn(QMX_HOLD_LOG, &line);
+  poll.QuadPart = -10000LL * QMX_HOLD_POLL_MS;
+  /* Held while hold.txt still says "STEP 0". */
+  for (polls = 0; polls < QMX_HOLD_LONGEST_POLLS && HoldReadArm(step, &count) && count == 0; ++polls) {
+    KeDelayExecutionThread(KernelMode, FALSE, &poll);
+  }
+  LineStamp(&line);
+  LineText(&line, "RELEASED ");
+  LineText(&line, step);
+  LineText(&line, " by=acpi");
+  RecordIn(QMX_HOLD_LOG, &line);
 }
 
 static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
@@ -120,6 +226,7 @@ static NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT device, PIRP irp) {
     }
     return Complete(irp, STATUS_SUCCESS, 0);
   }
+  HoldPoint(stack->MajorFunction == IRP_MJ_CREATE ? "OPEN" : "CLOSE", NULL, 0);
   LineStart(&line);
   LineText(&line, stack->MajorFunction == IRP_MJ_CREATE ? "OPEN" : "CLOSE");
   Record(&line);
@@ -148,6 +255,8 @@ static NTSTATUS ControlWrite(PIRP irp) {
       return Complete(irp, STATUS_DEVICE_BUSY, 0);
   } else if (InterlockedCompareExchangePointer(&g_writer, NULL, writer) != writer) {
     return Complete(irp, STATUS_INVALID_DEVICE_STATE, 0);
+  } else {
+    g_writeEnded = (LONGLONG)Now();
   }
   LineStart(&line);
   LineText(&line, code == QMX_SIM_WRITE_BEGIN ? "WRITE begin bytes=" : "WRITE end bytes=");
@@ -165,10 +274,13 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
   NTSTATUS status = STATUS_SUCCESS;
   ULONG_PTR replied = 0;
   ULONG method = 0, payload = 0;
-  BOOLEAN offDuringWrite = FALSE;
+  BOOLEAN offDuringWrite = FALSE, offBeforeSettled = FALSE;
   QMX_LINE line;
 
   if (device == g_control) return ControlWrite(irp);
+  if (code == QMX_IOCTL_CALL && inLength >= 16 && buffer && ReadU32(buffer) == QMX_METHOD_DEVS) {
+    HoldPoint("DEVS", "state=", ReadU32(buffer + 12));
+  }
   LineStart(&line);
   if (code != QMX_IOCTL_CALL) {
     LineText(&line, "IOCTL code=");
@@ -202,8 +314,11 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
       LineHex(&line, ReadU32(buffer + 8));
       LineText(&line, " state=");
       LineDecimal(&line, ReadU32(buffer + 12), 1);
-      offDuringWrite =
-          ReadU32(buffer + 8) == QMX_DEVICE_TBT && ReadU32(buffer + 12) == QMX_DEVICE_OFF && g_writer != NULL;
+      if (ReadU32(buffer + 8) == QMX_DEVICE_TBT && ReadU32(buffer + 12) == QMX_DEVICE_OFF) {
+        offDuringWrite = g_writer != NULL;
+        offBeforeSettled = !offDuringWrite && g_writeEnded != 0 &&
+                           Now() < (ULONGLONG)g_writeEnded + QMX_SETTLE_MS * 10000ull;
+      }
       if (outLength >= 4) {
         RtlZeroMemory(buffer, 4); /* the reply overwrites the request in a buffered exchange */
         replied = 4;
@@ -219,11 +334,11 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
   LineText(&line, " status=");
   LineHex(&line, (ULONG)status);
   Record(&line);
-  if (offDuringWrite) {
+  if (offDuringWrite || offBeforeSettled) {
     LineStart(&line);
     LineText(&line, "FAULT DEVS dev=");
     LineHex(&line, QMX_DEVICE_TBT);
-    LineText(&line, " state=0 during a write");
+    LineText(&line, offDuringWrite ? " state=0 during a write" : " state=0 before the written image settled");
     Record(&line);
   }
   return Complete(irp, status, replied);

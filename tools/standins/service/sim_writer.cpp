@@ -6,6 +6,7 @@
 #include <new>
 
 #include "tools/standins/provider/sim_config.h"
+#include "tools/standins/provider/sim_hold.h"
 
 namespace {
 
@@ -115,6 +116,7 @@ uint32_t Write(const std::wstring& dir, const uint8_t* bytes, uint32_t size, uin
   snprintf(line, sizeof line, "WRITE begin bytes=%lu duration_ms=%lu acpi=%s",
            static_cast<unsigned long>(size), static_cast<unsigned long>(durationMs), acpiNote.c_str());
   SimRecord(dir, line);
+  SimHoldPoint(dir, "WRITE", "service", "bytes=" + std::to_string(size));
 
   Sleep(durationMs);
   DWORD error = 0;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tools/standins/provider/sim_hold.h"
 #include "tools/standins/service/sim_writer.h"
 
 namespace {
@@ -73,6 +74,9 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
     writer = CreateThread(nullptr, 0, WriterThread, pipe, 0, nullptr);
     if (!writer) Record("writer: thread not started");
   }
+  // A slow start: start-pending until a test holding this step lets it go on.
+  SimHoldPoint(g_recordPath.substr(0, g_recordPath.find_last_of(L'\\')), "ServiceStart", "service",
+               "pid=" + std::to_string(GetCurrentProcessId()));
   Report(SERVICE_RUNNING);
   WaitForSingleObject(g_stopEvent, INFINITE);
   // A write under way ends first: a stop never cuts one short.

@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tools/standins/provider/object_path.h"
@@ -107,7 +109,8 @@ class ProviderTest : public ::testing::Test {
 
   void TearDown() override {
     services_.reset();
-    for (const wchar_t* name : {L"provider.ini", L"provider.log", L"nvm.bin", L"received.bin"}) {
+    for (const wchar_t* name :
+         {L"provider.ini", L"provider.log", L"nvm.bin", L"received.bin", L"hold.txt", L"hold.log"}) {
       DeleteFileW((dir_ + L"\\" + name).c_str());
     }
     RemoveDirectoryW(dir_.c_str());
@@ -123,10 +126,12 @@ class ProviderTest : public ::testing::Test {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
   }
 
-  std::string Record() {
-    std::vector<uint8_t> bytes = ReadBytes(L"provider.log");
+  std::string Text(const wchar_t* name) {
+    std::vector<uint8_t> bytes = ReadBytes(name);
     return std::string(bytes.begin(), bytes.end());
   }
+
+  std::string Record() { return Text(L"provider.log"); }
 
   // Writes provider.ini: the test's controller id and version plus `extra` lines.
   void Configure(const std::wstring& extra) {
@@ -557,6 +562,75 @@ TEST_F(ProviderTest, FaultsThatClaimSuccess) {
   EXPECT_EQ(U(PutInt(in.p, L"length", 4)), U(WBEM_S_NO_ERROR));
   EXPECT_EQ(U(Exec(kEscapedPath, L"ReadFirmware", in.p, out)), U(WBEM_E_INVALID_METHOD_PARAMETERS));
   EXPECT_NE(Record().find("name=offset type=0 vt=0x3 value=0 result=0x80041001"), std::string::npos);
+}
+
+// The hold: the K-th request of the armed step waits, recorded as held, until
+// hold.txt no longer says "STEP 0"; requests before it count it down.
+TEST_F(ProviderTest, HoldsTheArmedRequestUntilReleased) {
+  const struct {
+    const char* arm;
+    const char* held;        // its line in hold.log
+    const char* seenBefore;  // what the provider recorded before the held request
+    size_t readsBefore;      // ReadFirmware calls answered before it
+    bool writeBegun;         // the service's write had begun
+  } cases[] = {
+      {"ReadFirmware 2", "HELD ReadFirmware by=provider pid=", "ExecMethod method=ReadFirmware", 1, false},
+      {"Put:Buffer 1", "HELD Put:Buffer by=provider pid=", "name=BufferSize", 2, false},
+      {"UpdateFirmware 1", "HELD UpdateFirmware by=provider pid=", "name=Buffer type=0", 2, false},
+      {"WRITE 1", "HELD WRITE by=service bytes=16", "WRITE begin bytes=16", 2, true},
+  };
+  ASSERT_EQ(U(Connect()), U(WBEM_S_NO_ERROR));
+  const std::wstring arm = dir_ + L"\\hold.txt";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arm);
+    DeleteFileW((dir_ + L"\\provider.log").c_str());
+    DeleteFileW((dir_ + L"\\hold.log").c_str());
+    DeleteFileW((dir_ + L"\\received.bin").c_str());
+    std::ofstream(std::filesystem::path(arm)) << c.arm;
+    // Two reads and a write, as the product makes them, on a thread of their own.
+    HRESULT results[3] = {E_PENDING, E_PENDING, E_PENDING};
+    std::thread calls([&] {
+      for (int i = 0; i < 2; ++i) {
+        Ref<IWbemClassObject> in, out;
+        results[i] = InParams(L"ReadFirmware", in);
+        PutInt(in.p, L"offset", i * 4);
+        PutInt(in.p, L"length", 4);
+        if (SUCCEEDED(results[i])) results[i] = Exec(kEscapedPath, L"ReadFirmware", in.p, out);
+      }
+      Ref<IWbemClassObject> in, out;
+      results[2] = InParams(L"UpdateFirmware", in);
+      PutInt(in.p, L"BufferSize", 16);
+      PutBytes(in.p, std::vector<uint8_t>(16, 0x42));
+      if (SUCCEEDED(results[2])) results[2] = Exec(kEscapedPath, L"UpdateFirmware", in.p, out);
+    });
+    auto holds = [&] { return Text(L"hold.log"); };
+    for (int i = 0; i < 200 && holds().find("HELD") == std::string::npos; ++i) Sleep(25);
+    Sleep(300);  // a request that was not held would have gone on by now
+    EXPECT_NE(holds().find(c.held), std::string::npos) << holds();
+    EXPECT_EQ(Count(Record(), "ExecMethod method=ReadFirmware"), c.readsBefore) << Record();
+    EXPECT_NE(Record().find(c.seenBefore), std::string::npos) << Record();
+    EXPECT_EQ(Count(Record(), "ExecMethod method=UpdateFirmware"), 0u);
+    EXPECT_EQ(Count(Record(), "WRITE begin"), c.writeBegun ? 1u : 0u);
+    EXPECT_EQ(ReadBytes(L"received.bin"), std::vector<uint8_t>{});
+    EXPECT_EQ(Text(L"hold.txt"),
+              std::string(c.arm, static_cast<size_t>(std::strchr(c.arm, ' ') - c.arm)) + " 0");
+
+    // Arming another step releases it.
+    std::ofstream(std::filesystem::path(arm)) << "DEVS 1";
+    calls.join();
+    for (HRESULT hr : results) EXPECT_EQ(U(hr), U(WBEM_S_NO_ERROR));
+    EXPECT_EQ(Count(Record(), "ExecMethod method=UpdateFirmware"), 1u);
+    EXPECT_EQ(ReadBytes(L"received.bin"), std::vector<uint8_t>(16, 0x42));
+    EXPECT_EQ(Count(holds(), "HELD "), 1u);
+    EXPECT_EQ(Count(holds(), "RELEASED "), 1u);
+  }
+  // Unarmed, or armed for a step the calls never make: nothing is held.
+  std::ofstream(std::filesystem::path(arm)) << "GetCurrentNvmVersion 1";
+  std::vector<uint8_t> data;
+  EXPECT_EQ(Read(0, 4, data), 0);
+  EXPECT_EQ(Update(std::vector<uint8_t>(16, 1), 16), 0);
+  EXPECT_EQ(Text(L"hold.txt"), "GetCurrentNvmVersion 1");
+  EXPECT_EQ(Count(Text(L"hold.log"), "HELD "), 1u);  // the last case's only
 }
 
 TEST_F(ProviderTest, RecordsEveryCallAndFreesEveryObject) {
