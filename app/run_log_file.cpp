@@ -242,6 +242,7 @@ CRunLogFile::CRunLogFile(const std::wstring& path, LogPathFilter pfnFilter) {
     return;
   }
   g_hFile = hFile;
+  m_bOwner = true;
   m_heldFolders = probe.Release();
   SetRunLogSink(WriteEvent);
   SetRunLogFlush(FlushEvents);
@@ -249,6 +250,9 @@ CRunLogFile::CRunLogFile(const std::wstring& path, LogPathFilter pfnFilter) {
 
 CRunLogFile::~CRunLogFile() {
   for (HANDLE h : m_heldFolders) ::CloseHandle(h);
+  // A second object, made while a log was open, kept none: the open one is
+  // not its to close.
+  if (!m_bOwner) return;
   std::lock_guard<std::mutex> lock(g_mutex);
   if (g_hFile == INVALID_HANDLE_VALUE) return;
   SetRunLogSink(nullptr);
@@ -258,5 +262,5 @@ CRunLogFile::~CRunLogFile() {
 }
 
 bool CRunLogFile::IsOpen() const {
-  return g_hFile != INVALID_HANDLE_VALUE;
+  return m_bOwner && g_hFile != INVALID_HANDLE_VALUE;
 }

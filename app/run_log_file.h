@@ -23,6 +23,7 @@ class CRunLogFile {
   // is created, so nobody can aim the log at a file they could not write
   // themselves. A share's path (\\server\share\...) is taken. Every folder
   // of the path stays held (neither renamed nor deleted) while the log is open.
+  // While one is open a second keeps no log and leaves the first as it is.
   explicit CRunLogFile(const std::wstring& path, LogPathFilter pfnFilter = nullptr);
   ~CRunLogFile();
   CRunLogFile(const CRunLogFile&) = delete;
@@ -35,4 +36,5 @@ class CRunLogFile {
  private:
   LogPathCheck m_check;
   std::vector<void*> m_heldFolders;  // handles: the root, then each folder down to the log's
+  bool m_bOwner = false;             // this object opened the run's log
 };

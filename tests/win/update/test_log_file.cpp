@@ -115,6 +115,10 @@ TEST(LogFile, TheFoldersOfAnOpenLogCannotBeMoved) {
   {
     CRunLogFile file(log);
     ASSERT_TRUE(file.IsOpen());
+    {
+      CRunLogFile second(log);  // keeps none, and leaves the open one open
+      EXPECT_FALSE(second.IsOpen());
+    }
     RunLog("held-folders check");
     for (const std::wstring& folder : {a, b}) {
       SCOPED_TRACE(std::string(folder.begin(), folder.end()));
