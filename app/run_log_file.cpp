@@ -249,16 +249,19 @@ CRunLogFile::CRunLogFile(const std::wstring& path, LogPathFilter pfnFilter) {
 }
 
 CRunLogFile::~CRunLogFile() {
-  for (HANDLE h : m_heldFolders) ::CloseHandle(h);
   // A second object, made while a log was open, kept none: the open one is
   // not its to close.
-  if (!m_bOwner) return;
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (g_hFile == INVALID_HANDLE_VALUE) return;
-  SetRunLogSink(nullptr);
-  SetRunLogFlush(nullptr);
-  ::CloseHandle(g_hFile);
-  g_hFile = INVALID_HANDLE_VALUE;
+  if (m_bOwner) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_hFile != INVALID_HANDLE_VALUE) {
+      SetRunLogSink(nullptr);
+      SetRunLogFlush(nullptr);
+      ::CloseHandle(g_hFile);
+      g_hFile = INVALID_HANDLE_VALUE;
+    }
+  }
+  // The folders are let go only once the log is closed.
+  for (HANDLE h : m_heldFolders) ::CloseHandle(h);
 }
 
 bool CRunLogFile::IsOpen() const {
