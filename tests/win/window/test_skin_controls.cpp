@@ -477,4 +477,17 @@ TEST_F(SkinControlTest, FocusIsARingOfItsOwnAtBothScales) {
   }
 }
 
+// Focus is shown once the keyboard is used, as the platform's own buttons do.
+TEST_F(SkinControlTest, NoRingWhileKeyboardCuesAreHidden) {
+  CSkinButton& button = ArtButton(IDB_TEST_NORMAL, 0, IDB_TEST_HOVER, IDB_TEST_PRESSED);
+  CSurfaceDlg::Place(button, 4, 4, 110, 76);
+  button.SetTextColor(0xFFFFFFFF);
+  ::SendMessageW(m_dlg->m_hWnd, WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), 0);
+  PumpMessages(20);
+  if (!(::SendMessageW(button.m_hWnd, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS))
+    GTEST_SKIP() << "this platform keeps keyboard cues shown (SPI_GETKEYBOARDCUES on): focus always shows";
+  button.m_nState = SKIN_STATE_FOCUS;
+  EXPECT_FALSE(Near(RenderSurface(*m_dlg).At(59, 10), 0xFFFFFFFF, 8));
+}
+
 }  // namespace
