@@ -15,16 +15,6 @@
 
 SWEEP_ROWS="$E2E_OUT/sweep/rows"
 
-# --- the hold -------------------------------------------------------------------
-
-# Arms "STEP K"; a step held now is released by the same change. The file is
-# replaced whole, so no stand-in ever reads it half written.
-hold_arm() {  # "STEP K"
-  printf '%s' "$1" >"$SIM/hold.txt.new" && mv -f "$SIM/hold.txt.new" "$SIM/hold.txt"
-}
-hold_release() { rm -f "$SIM/hold.txt"; }
-hold_wait() { wait_for_text "HELD $1 " "$SIM/hold.log" "${2:-90}"; }  # STEP [SECONDS]
-
 now() { date +%s.%N | cut -c1-14; }
 
 # Kills PID the moment FILE holds TEXT (polled every 0.2 ms) for at most

@@ -309,6 +309,15 @@ fail() {
   CASE_FAILS=$((CASE_FAILS + 1))
 }
 
+# The stand-ins hold the K-th request of a step once hold.txt in their folder
+# arms "STEP K"; a step held now is released by the same change. The file is
+# replaced whole, so no stand-in ever reads it half written.
+hold_arm() {  # "STEP K"
+  printf '%s' "$1" >"$SIM/hold.txt.new" && mv -f "$SIM/hold.txt.new" "$SIM/hold.txt"
+}
+hold_release() { rm -f "$SIM/hold.txt"; }
+hold_wait() { wait_for_text "HELD $1 " "$SIM/hold.log" "${2:-90}"; }  # STEP [SECONDS]
+
 expect_eq() {  # expect_eq WHAT EXPECTED ACTUAL
   if [ "$2" = "$3" ]; then
     echo "  ok: $1"

@@ -41,9 +41,13 @@ case_window_while_silent_writes() {
   begin_case window_while_silent_writes "Update pressed while a silent run writes: IDS_BUSY, Exit, the device untouched"
   configure_provider
   reset_records
+  # The silent run is held inside its write, the lock in hand, until the
+  # window has been refused: however slow the window is to start.
+  rm -f "$SIM/hold.log"
+  hold_arm "UpdateFirmware 1"
   launch_silent silent-writing "$NEWER" /s
   local silent_dir=$SILENT_DIR silent_pid=$SILENT
-  sleep 3
+  hold_wait UpdateFirmware || fail "the silent run did not reach its write"
   if KEEP_RECORDS=1 start_product window-busy "$NEWER" '/l=C:\e2e\window-busy\log.txt'; then
     press 1003 || fail "could not press Update"
     inspector wait --timeout 10000 --settle 600 1:active || fail "Exit was not offered"
@@ -64,6 +68,7 @@ case_window_while_silent_writes() {
   else
     fail "the window did not appear"
   fi
+  hold_release
   wait "$silent_pid"
   expect_eq "exit code of the silent run" 0x00000000 "$(exit_code "$silent_dir")"
   expect_eq "UpdateFirmware executions" 1 "$(count_calls UpdateFirmware)"
