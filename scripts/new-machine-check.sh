@@ -15,7 +15,7 @@
 # on the console); it must not exist yet. It is removed at the end unless
 # --keep. CODENAME: the Debian release (default: this machine's).
 #
-# Costs about 35 min on 2 cores, 15 GB of disk while it runs and some 4 GB of
+# Costs 30 to 40 min on 2 cores, 15 GB of disk while it runs and some 4 GB of
 # downloads. Needs root and debootstrap, which it installs when missing (the
 # one change it may make to the host's packages). Everything is mounted in a
 # private mount namespace and runs in a PID namespace of its own: when it
